@@ -1,0 +1,393 @@
+#include "engine/pipeline.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstring>
+#include <new>
+
+#include "formats/exif.h"
+#include "platform/files.h"
+
+namespace velorin {
+
+FileType detectFileType(const uint8_t* d, size_t length) {
+  if (length < 8) return FileType::Unreadable;
+  if (d[0] == 'B' && d[1] == 'M') return FileType::Bmp;
+  static const uint8_t kPng[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+  if (std::memcmp(d, kPng, 8) == 0) return FileType::Png;
+  if (d[0] == 0xFF && d[1] == 0xD8) return FileType::Jpeg;
+  // Only the 0x2A of the fourth byte is tested for big-endian files.
+  if ((d[0] == 'I' && d[1] == 'I' && d[2] == 0x2A) || (d[0] == 'M' && d[1] == 'M' && d[3] == 0x2A))
+    return FileType::Tiff;
+  if (d[0] == 'G' && d[1] == 'I' && d[2] == 'F') return FileType::Gif;
+  return FileType::Unknown;
+}
+
+FileType detectFileTypeOfPath(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return FileType::Unreadable;
+  uint8_t head[8];
+  const qint64 got = file.read(reinterpret_cast<char*>(head), 8);
+  return got < 8 ? FileType::Unreadable : detectFileType(head, 8);
+}
+
+JobPlan prepareJob(const ConversionSettings& s) {
+  JobPlan plan;
+  plan.naming = s.NameSet == 1   ? NamingRule::ExifDate
+                : s.NameSet == 2 ? NamingRule::SerialNumber
+                                 : NamingRule::SourceName;
+  plan.greyscale = false;
+  if (s.JTrans) {
+    plan.route = ConversionRoute::LosslessTransform;
+    plan.writer = OutputFormat::Jpeg;
+    plan.extension = QStringLiteral(".jpg");
+    plan.greyscale = s.DepOpt == 6;
+    return plan;
+  }
+  plan.route = ConversionRoute::DecodeProcessEncode;
+  // Depth by DepOpt 1..6; 0 marks a depth the format does not offer (the working depth is kept).
+  auto depth = [&](std::initializer_list<int32_t> byDepOpt) {
+    const int index = s.DepOpt - 1;
+    return index >= 0 && index < static_cast<int>(byDepOpt.size()) ? byDepOpt.begin()[index] : 0;
+  };
+  switch (s.OFmt) {
+    case 1:
+      plan.writer = OutputFormat::Png;
+      plan.extension = QStringLiteral(".png");
+      plan.outputDepth = depth({24, 8, 4, 2, 1, 8});
+      plan.greyscale = s.DepOpt == 6;
+      break;
+    case 2:
+      plan.writer = OutputFormat::Jpeg;
+      plan.extension = QStringLiteral(".jpg");
+      plan.greyscale = s.DepOpt == 6;
+      break;
+    case 3:
+      plan.writer = OutputFormat::Tiff;
+      plan.extension = QStringLiteral(".tif");
+      plan.outputDepth = depth({24, 8, 4, 0, 1, 8});
+      plan.greyscale = s.DepOpt == 6;
+      break;
+    case 4:
+      plan.writer = OutputFormat::Gif;
+      plan.extension = QStringLiteral(".gif");
+      plan.outputDepth = depth({0, 8, 4, 2, 1, 0});
+      break;
+    default:
+      plan.writer = OutputFormat::Bmp;
+      plan.extension = QStringLiteral(".bmp");
+      plan.outputDepth = depth({24, 8, 4, 0, 1, 0});
+      break;
+  }
+  return plan;
+}
+
+namespace {
+
+ProcessingSettings processingSettingsOf(const ConversionSettings& s) {
+  ProcessingSettings p;
+  p.TurOpt = s.TurOpt;
+  p.HgmOpt = s.HgmOpt;
+  p.GamOpt = s.GamOpt;
+  p.GamVal = s.GamVal;
+  p.CrtOpt = s.CrtOpt;
+  p.CrtVal = s.CrtVal;
+  p.HlsSOpt = s.HlsSOpt;
+  p.HlsSVal = s.HlsSVal;
+  p.HlsHOpt = s.HlsHOpt;
+  p.HlsHVal = s.HlsHVal;
+  p.RszOpt = s.RszOpt;
+  p.RszSize = s.RszSize;
+  p.Round10 = s.Round10;
+  p.UsmOpt = s.UsmOpt;
+  return p;
+}
+
+bool fail(JobWorkspace& ws, const char* stage, Status status) {
+  ws.failure = {stage, status};
+  return false;
+}
+
+// The decoder's pre-scaling target for a JPEG about to be loaded.
+void setJpegPrescale(JobWorkspace& ws, const uint8_t* bytes, size_t length) {
+  const ConversionSettings& s = ws.settings;
+  JpegReader& reader = ws.jpegReader;
+  reader.targetWidth = reader.targetHeight = 0;
+  if (s.RszOpt < 1 || s.RszOpt > 3) return;
+  bool quarterTurn = s.TurOpt == 1 || s.TurOpt == 3;
+  if (s.TurOpt == 4 && bytes) {
+    const int32_t orientation = readExifOrientation(bytes, length);
+    quarterTurn = orientation == 6 || orientation == 8;
+  }
+  const int32_t size = s.RszSize;
+  if (s.RszOpt == 3) {
+    reader.targetWidth = reader.targetHeight = size;
+  } else if ((s.RszOpt == 1) != quarterTurn) {
+    reader.targetWidth = size;
+    reader.targetHeight = 1;
+  } else {
+    reader.targetWidth = 1;
+    reader.targetHeight = size;
+  }
+}
+
+// After a successful read: transparency and EXIF facts into the side information.
+void takeReaderFacts(JobWorkspace& ws, FileType type, const uint8_t* bytes, size_t length) {
+  WorkingImage& image = ws.image;
+  if (type == FileType::Png && ws.settings.Trans) {
+    image.hasTransparency = ws.pngReader.hasTransparency;
+    image.transparentColour = ws.pngReader.transparentColour;
+  } else if (type == FileType::Gif && ws.settings.Trans) {
+    image.hasTransparency = ws.gifReader.hasTransparency;
+    if (ws.gifReader.transparentIndex >= 0 && ws.gifReader.transparentIndex < 256) {
+      const RgbQuad& entry = image.palette[ws.gifReader.transparentIndex];
+      image.transparentColour = {entry.red, entry.green, entry.blue};
+    }
+  } else if (type == FileType::Jpeg) {
+    image.hasExif = ws.jpegReader.hasExif;
+    image.exifOrientation = ws.jpegReader.orientation;
+    if (ws.settings.NameSet == 1 && bytes)
+      image.hasExifDateTime = readExifDateTime(bytes, length, image.exifDateTime);
+  }
+}
+
+void prepareReaders(JobWorkspace& ws) {
+  ws.pngReader.defaultBackground = {255, 255, 255};
+  ws.pngReader.preferFileBackground = ws.fileBackground;
+  ws.gifReader.defaultBackground = {255, 255, 255};
+  ws.gifReader.preferFileBackground = ws.fileBackground;
+}
+
+bool loadWithPlugins(JobWorkspace& ws, const QString& name, const uint8_t* bytes, size_t length) {
+  return false;  // plug-ins are not built yet
+}
+
+bool pluginFolderSet(const JobWorkspace& ws) {
+  return !ws.pluginFolder.isEmpty() && QFileInfo(ws.pluginFolder).isDir();
+}
+
+bool decode(JobWorkspace& ws, FileType type, const std::filesystem::path* path,
+            const uint8_t* bytes, size_t length) {
+  ImageRecord& record = ws.image;
+  switch (type) {
+    case FileType::Bmp:
+      return path ? readBmpFile(ws.bmpReader, *path, record)
+                  : readBmpMemory(ws.bmpReader, bytes, length, record);
+    case FileType::Png:
+      return path ? readPngFile(ws.pngReader, *path, record)
+                  : readPngMemory(ws.pngReader, bytes, length, record);
+    case FileType::Jpeg:
+      return path ? readJpegFile(ws.jpegReader, *path, record)
+                  : readJpegMemory(ws.jpegReader, bytes, length, record);
+    case FileType::Tiff:
+      return path ? readTiffFile(ws.tiffReader, *path, record)
+                  : readTiffMemory(ws.tiffReader, bytes, length, record);
+    case FileType::Gif:
+      return path ? readGifFile(ws.gifReader, *path, record)
+                  : readGifMemory(ws.gifReader, bytes, length, record);
+    default:
+      return false;
+  }
+}
+
+Status readerStatus(const JobWorkspace& ws, FileType type) {
+  switch (type) {
+    case FileType::Bmp: return ws.bmpReader.status;
+    case FileType::Png: return ws.pngReader.status;
+    case FileType::Jpeg: return ws.jpegReader.status;
+    case FileType::Tiff: return ws.tiffReader.status;
+    case FileType::Gif: return ws.gifReader.status;
+    default: return Status::NotFormat;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+bool finishLoad(JobWorkspace& ws, FileType type, bool decoded, const QString& name,
+                const uint8_t* bytes, size_t length, const std::filesystem::path* path) {
+  if (decoded) {
+    takeReaderFacts(ws, type, bytes, length);
+  } else {
+    const Status status = type == FileType::Unknown || type == FileType::Unreadable
+                              ? (type == FileType::Unknown ? Status::NotFormat : Status::Truncated)
+                              : readerStatus(ws, type);
+    if (!pluginFolderSet(ws) || !loadWithPlugins(ws, name, bytes, length))
+      return fail(ws, "load", status);
+  }
+  ws.image.takeWorkingValuesFromHeader();
+  return true;
+}
+
+}  // namespace
+
+bool loadFromPath(JobWorkspace& ws, const QString& path) {
+  ws.failure = {};
+  if (!QFileInfo::exists(path)) return fail(ws, "load", Status::Truncated);
+  ws.image.resetSideInformation();
+  prepareReaders(ws);
+  const std::filesystem::path fsPath(QFile::encodeName(path).toStdString());
+  const FileType type = detectFileTypeOfPath(path);
+  if (type == FileType::Jpeg) {
+    // The orientation decides the pre-scale, so a JPEG's bytes are needed before decoding.
+    MappedFile mapped;
+    const bool opened = mapped.open(fsPath);
+    setJpegPrescale(ws, opened ? mapped.data() : nullptr, mapped.size());
+    const bool decoded = opened && readJpegMemory(ws.jpegReader, mapped.data(), mapped.size(), ws.image);
+    if (decoded) ws.image.sourceFileTime = mapped.lastWriteTime();
+    else if (!opened) ws.jpegReader.status = Status::Truncated;
+    return finishLoad(ws, type, decoded, path, mapped.data(), mapped.size(), nullptr);
+  }
+  const bool decoded = decode(ws, type, &fsPath, nullptr, 0);
+  return finishLoad(ws, type, decoded, path, nullptr, 0, &fsPath);
+}
+
+bool loadFromMemory(JobWorkspace& ws, const uint8_t* bytes, size_t length, const QString& name) {
+  ws.failure = {};
+  ws.image.resetSideInformation();
+  prepareReaders(ws);
+  const FileType type = detectFileType(bytes, length);
+  if (type == FileType::Jpeg) setJpegPrescale(ws, bytes, length);
+  const bool decoded = decode(ws, type, nullptr, bytes, length);
+  return finishLoad(ws, type, decoded, name, bytes, length, nullptr);
+}
+
+bool loadFromEntry(JobWorkspace& ws, const FileEntry& entry) {
+  return fail(ws, "load", Status::NotFormat);  // archive readers are not built yet
+}
+
+std::unique_ptr<JobWorkspace> createJobWorkspace(const ConversionSettings& settings) {
+  std::unique_ptr<JobWorkspace> ws(new (std::nothrow) JobWorkspace);
+  if (!ws) return nullptr;
+  ws->settings = settings;
+  ws->plan = prepareJob(settings);
+  ws->temporaryFolder = temporaryFolder();
+  buildProcessingTables(ws->tables, processingSettingsOf(settings));
+  return ws;
+}
+
+namespace {
+
+// Size, depths and dither of a writer's converter from the working values.
+void setConverter(DepthConverter& c, const WorkingImage& image, int32_t targetBits, bool dither) {
+  c.width = image.workWidth;
+  c.height = image.workHeight;
+  setDepthConversion(c, image.workBitCount, targetBits);
+  c.dither = dither;
+}
+
+// The comment text in the locale's character set, or empty when no comment is asked for.
+std::string commentText(const ConversionSettings& s, size_t maxBytes) {
+  if (!s.CmtOpt || s.CmtStr1.isEmpty()) return {};
+  std::string text = s.CmtStr1.toLocal8Bit().toStdString();
+  if (text.size() > maxBytes) text.resize(maxBytes);
+  return text;
+}
+
+bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path) {
+  const ConversionSettings& s = ws.settings;
+  const WorkingImage& image = ws.image;
+  const JobPlan& plan = ws.plan;
+  const int32_t target = s.DepOpt != 0 && plan.outputDepth != 0 ? plan.outputDepth : image.workBitCount;
+  // Transparency is kept only when the target depth can hold the source's colours.
+  auto keepsTransparency = [&](int32_t bits) {
+    return image.hasTransparency && static_cast<uint32_t>(bits) >= image.sourceBitCount;
+  };
+  switch (plan.writer) {
+    case OutputFormat::Bmp: {
+      BmpWriter& w = ws.bmpWriter;
+      setConverter(w.converter, image, target, s.Dither);
+      w.xPelsPerMeter = image.workXPelsPerMeter;
+      w.yPelsPerMeter = image.workYPelsPerMeter;
+      if (writeBmp(w, path, image.palette, image.pixels.data())) return true;
+      return fail(ws, "write", w.status);
+    }
+    case OutputFormat::Png: {
+      PngWriter& w = ws.pngWriter;
+      setConverter(w.converter, image, target, s.Dither);
+      w.level = s.Level > 9 ? 9 : s.Level;
+      w.interlace = s.Interlace;
+      w.greyscale = plan.greyscale;
+      w.xPelsPerMeter = image.workXPelsPerMeter;
+      w.yPelsPerMeter = image.workYPelsPerMeter;
+      w.hasTransparency = keepsTransparency(target);
+      w.transparentColour = image.transparentColour;
+      w.comment = commentText(s, 4096);
+      if (writePng(w, path, image.palette, image.pixels.data())) return true;
+      return fail(ws, "write", w.status);
+    }
+    case OutputFormat::Jpeg: {
+      JpegWriter& w = ws.jpegWriter;
+      w.width = image.workWidth;
+      w.height = image.workHeight;
+      w.bitCount = image.workBitCount;
+      w.quality = s.Quality;
+      w.sampling = s.Sampling;
+      w.greyscale = plan.greyscale;
+      w.progressive = s.Progressive;
+      w.xPelsPerMeter = image.workXPelsPerMeter;
+      w.yPelsPerMeter = image.workYPelsPerMeter;
+      w.dither = s.Dither;
+      w.comment = commentText(s, 4095);
+      w.limitSize = s.Limit;
+      w.limitKiloBytes = s.LmtVal;
+      w.exif.clear();
+      if (writeJpeg(w, path, image.palette, image.pixels.data())) return true;
+      return fail(ws, "write", w.status);
+    }
+    case OutputFormat::Tiff: {
+      TiffWriter& w = ws.tiffWriter;
+      setConverter(w.converter, image, target, s.Dither);
+      w.greyscale = plan.greyscale;
+      w.xPelsPerMeter = image.workXPelsPerMeter;
+      w.yPelsPerMeter = image.workYPelsPerMeter;
+      if (writeTiff(w, path, image.palette, image.pixels.data())) return true;
+      return fail(ws, "write", w.status);
+    }
+    case OutputFormat::Gif: {
+      GifWriter& w = ws.gifWriter;
+      const int32_t gifTarget = s.DepOpt != 0 && plan.outputDepth != 0 ? plan.outputDepth : 8;
+      setConverter(w.converter, image, gifTarget, s.Dither);
+      w.interlace = s.Interlace;
+      w.hasTransparency = keepsTransparency(gifTarget);
+      w.transparentColour = image.transparentColour;
+      if (writeGif(w, path, image.palette, image.pixels.data())) return true;
+      return fail(ws, "write", w.status);
+    }
+  }
+  return fail(ws, "write", Status::CannotWrite);
+}
+
+bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
+                     QString& temporaryPath) {
+  return fail(ws, "lossless transform", Status::NotFormat);  // not built yet
+}
+
+}  // namespace
+
+bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
+                 QString& temporaryPath) {
+  temporaryPath.clear();
+  if (ws.plan.route == ConversionRoute::LosslessTransform)
+    return convertLossless(ws, entry, sourcePath, temporaryPath);
+
+  const bool fromArchive = ws.sourceKind != SourceKind::Folder && entry;
+  if (!(fromArchive ? loadFromEntry(ws, *entry) : loadFromPath(ws, sourcePath))) return false;
+
+  const QString temporary = createTemporaryFile(ws.temporaryFolder);
+  bool ok = !temporary.isEmpty();
+  if (!ok) fail(ws, "temporary file", Status::CannotCreate);
+  if (ok && !processImage(ws.image, ws.tables)) ok = fail(ws, "processing", Status::NoMemory);
+  if (ok) ok = writeOutput(ws, std::filesystem::path(QFile::encodeName(temporary).toStdString()));
+  ws.image.pixels.reset();
+  if (!ok) {
+    if (!temporary.isEmpty()) removeFile(temporary);
+    return false;
+  }
+  temporaryPath = temporary;
+  return true;
+}
+
+}  // namespace velorin

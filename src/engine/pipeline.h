@@ -1,0 +1,97 @@
+// The per-file pipeline: one input becomes one temporary output file. Never writes to the
+// output folder; the job copies the temporary file to its final name and deletes it.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/file_entry.h"
+#include "formats/bmp_reader.h"
+#include "formats/bmp_writer.h"
+#include "formats/gif_reader.h"
+#include "formats/gif_writer.h"
+#include "formats/jpeg_reader.h"
+#include "formats/jpeg_writer.h"
+#include "formats/png_reader.h"
+#include "formats/png_writer.h"
+#include "formats/tiff_reader.h"
+#include "formats/tiff_writer.h"
+#include "imaging/processing.h"
+#include "settings/conversion_settings.h"
+
+namespace velorin {
+
+// Result of the signature test; the numbers equal the record's sourceFormat.
+enum class FileType : int32_t { Unknown = 0, Bmp = 1, Png = 2, Jpeg = 3, Tiff = 4, Gif = 5, Unreadable = 6 };
+
+FileType detectFileType(const uint8_t* bytes, size_t length);
+FileType detectFileTypeOfPath(const QString& path);
+
+enum class NamingRule { SourceName, ExifDate, SerialNumber };
+enum class ConversionRoute { DecodeProcessEncode, LosslessTransform };
+enum class OutputFormat { Bmp, Png, Jpeg, Tiff, Gif };
+
+// What prepareJob fixes for a whole job.
+struct JobPlan {
+  NamingRule naming = NamingRule::SourceName;
+  ConversionRoute route = ConversionRoute::DecodeProcessEncode;
+  OutputFormat writer = OutputFormat::Jpeg;
+  QString extension;      // with the dot: ".jpg"
+  int32_t outputDepth = 0;  // 0: keep the working depth
+  bool greyscale = false;
+};
+
+JobPlan prepareJob(const ConversionSettings& settings);
+
+// Why the last entry failed, for the headless mode and the trial window.
+struct FailureReason {
+  const char* stage = "";  // "load", "temporary file", "processing", "write"
+  Status status = Status::Ok;
+};
+
+// Everything one job (or one preview) needs, allocated as a whole and owned by its runner; two
+// workspaces can run in two threads.
+struct JobWorkspace {
+  ConversionSettings settings;
+  JobPlan plan;
+  QString temporaryFolder;
+  SourceKind sourceKind = SourceKind::Folder;
+  QString archivePath;  // the archive of an archive list
+  bool fileBackground = true;  // FileBg: flatten transparency onto the file's own background
+  QString pluginFolder;        // SPI: the image plug-in folder, empty when none
+
+  WorkingImage image;
+  BmpReader bmpReader;
+  PngReader pngReader;
+  JpegReader jpegReader;
+  TiffReader tiffReader;
+  GifReader gifReader;
+  BmpWriter bmpWriter;
+  PngWriter pngWriter;
+  JpegWriter jpegWriter;
+  TiffWriter tiffWriter;
+  GifWriter gifWriter;
+  ProcessingTables tables;
+
+  FailureReason failure;
+};
+
+// Fixes the plan from the settings and builds the processing tables. Null when memory runs out.
+std::unique_ptr<JobWorkspace> createJobWorkspace(const ConversionSettings& settings);
+
+// Loads a file into the working image, falling back to the plug-ins when a plug-in folder is set.
+bool loadFromPath(JobWorkspace& workspace, const QString& path);
+// Loads an in-memory copy of a file (an archive member) the same way; name is the member's name.
+bool loadFromMemory(JobWorkspace& workspace, const uint8_t* bytes, size_t length,
+                    const QString& name);
+// Loads a member of the workspace's archive.
+bool loadFromEntry(JobWorkspace& workspace, const FileEntry& entry);
+
+// Converts one entry (or the file at sourcePath when the list is a folder) into a new temporary
+// file whose path is returned in temporaryPath. On failure no temporary file is left.
+bool convertFile(JobWorkspace& workspace, const FileEntry* entry, const QString& sourcePath,
+                 QString& temporaryPath);
+
+}  // namespace velorin

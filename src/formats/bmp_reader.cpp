@@ -1,0 +1,201 @@
+#include "formats/bmp_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velorin {
+
+namespace {
+
+constexpr size_t kHeadersSize = 54;
+
+// Palette bytes of an indexed file: colours used sizes it, at most 256 entries; a larger count
+// is cut to 256 rather than copied past the record's palette.
+uint64_t paletteBytes(uint32_t coloursUsed, uint32_t defaultEntries) {
+  const uint32_t entries = coloursUsed == 0 ? defaultEntries : std::min<uint32_t>(coloursUsed, 256);
+  return uint64_t{4} * entries;
+}
+
+void copyPalette(ImageRecord& record, const uint8_t* source, uint64_t bytes, int keepEntries) {
+  const auto entries = std::min<uint64_t>(bytes / 4, static_cast<uint64_t>(keepEntries));
+  for (uint64_t i = 0; i < entries; ++i)
+    record.palette[i] = {source[4 * i], source[4 * i + 1], source[4 * i + 2], 0};
+}
+
+bool fail(BmpReader& r, Status status) {
+  r.status = status;
+  return false;
+}
+
+bool expandIndices(BmpReader& r, uint64_t pixelOffset, int bits) {
+  const BitmapInfoHeader& h = r.fileHeader;
+  const uint64_t sourceStride = paddedStride(h.biWidth, bits);
+  const uint64_t palette = paletteBytes(h.biClrUsed, 1u << bits);
+  const uint64_t rows = sourceStride * static_cast<uint64_t>(h.biHeight);
+  if (kHeadersSize + palette + rows > r.length()) return fail(r, Status::Truncated);
+  // The rows read from the pixel data offset: input ending before the last row is refused.
+  if (pixelOffset + rows > r.length()) return fail(r, Status::Truncated);
+  ImageRecord& record = *r.image;
+  const Status status = record.allocatePixels(h.biWidth, h.biHeight, 8, h.biXPelsPerMeter,
+                                              h.biYPelsPerMeter);
+  if (status != Status::Ok) return fail(r, status);
+  copyPalette(record, r.dataStart + kHeadersSize, palette, 1 << bits);
+  const uint64_t stride = paddedStride(h.biWidth, 8);
+  const int mask = (1 << bits) - 1;
+  for (int32_t y = 0; y < h.biHeight; ++y) {
+    const uint8_t* in = r.dataStart + pixelOffset + y * sourceStride;
+    uint8_t* out = record.pixels.data() + y * stride;
+    for (int32_t x = 0; x < h.biWidth; ++x) {
+      const int64_t bit = static_cast<int64_t>(x) * bits;
+      out[x] = static_cast<uint8_t>(in[bit >> 3] >> (8 - bits - (bit & 7)) & mask);
+    }
+  }
+  return true;
+}
+
+bool copyDirect(BmpReader& r, uint64_t pixelOffset, int bits, uint64_t size) {
+  const BitmapInfoHeader& h = r.fileHeader;
+  const uint64_t palette = bits == 8 ? paletteBytes(h.biClrUsed, 256) : 0;
+  if (kHeadersSize + palette + size > r.length()) return fail(r, Status::Truncated);
+  ImageRecord& record = *r.image;
+  const Status status = record.allocatePixels(h.biWidth, h.biHeight, bits, h.biXPelsPerMeter,
+                                              h.biYPelsPerMeter);
+  if (status != Status::Ok) return fail(r, status);
+  if (bits == 8) copyPalette(record, r.dataStart + kHeadersSize, palette, 256);
+  // A short tail stays zero.
+  const uint64_t copy = std::min<uint64_t>(size, r.length() - pixelOffset);
+  std::memcpy(record.pixels.data(), r.dataStart + pixelOffset, copy);
+  return true;
+}
+
+int bitLength(uint32_t value) {
+  int bits = 0;
+  while (value) {
+    value >>= 1;
+    ++bits;
+  }
+  return std::max(bits, 1);
+}
+
+bool convertMasks(BmpReader& r, uint64_t pixelOffset, int bits) {
+  const BitmapInfoHeader& h = r.fileHeader;
+  uint32_t redMask = bits == 32 ? 0xFF0000 : 0x7C00;
+  uint32_t greenMask = bits == 32 ? 0xFF00 : 0x3E0;
+  uint32_t blueMask = bits == 32 ? 0xFF : 0x1F;
+  if (h.biCompression == 3) {
+    if (r.length() < kHeadersSize + 12) return fail(r, Status::Truncated);
+    redMask = loadLe32(r.dataStart + 54);
+    greenMask = loadLe32(r.dataStart + 58);
+    blueMask = loadLe32(r.dataStart + 62);
+  } else if (h.biCompression != 0) {
+    return fail(r, Status::BadImage);
+  }
+  ImageRecord& record = *r.image;
+  const Status status = record.allocatePixels(h.biWidth, h.biHeight, 24, h.biXPelsPerMeter,
+                                              h.biYPelsPerMeter);
+  if (status != Status::Ok) return fail(r, status);
+
+  // Shifts in 64 bits: a 32-bit-wide mask must not make the next shift undefined.
+  const int blueBits = bitLength(blueMask);
+  const int greenBits = bitLength(static_cast<uint32_t>(uint64_t{greenMask} >> blueBits));
+  const int redBits =
+      bitLength(static_cast<uint32_t>(uint64_t{redMask} >> std::min(blueBits + greenBits, 63)));
+  if (blueBits >= 32 || greenBits >= 32 || redBits >= 32) {
+    r.status = Status::Truncated;  // a channel this wide cannot be scaled: pixels stay zero
+    return true;
+  }
+  const uint64_t blueMax = (uint64_t{1} << blueBits) - 1;
+  const uint64_t greenMax = (uint64_t{1} << greenBits) - 1;
+  const uint64_t redMax = (uint64_t{1} << redBits) - 1;
+
+  const uint64_t sourceStride =
+      bits == 16 ? 2 * ((static_cast<uint64_t>(h.biWidth) + 1) & ~uint64_t{1})
+                 : 4 * static_cast<uint64_t>(h.biWidth);
+  const uint64_t outStride = paddedStride(h.biWidth, 24);
+  const int bytes = bits / 8;
+  // Rows past the end of the input are left zero rather than read.
+  const uint64_t available = r.length() > pixelOffset ? r.length() - pixelOffset : 0;
+  for (int32_t y = 0; y < h.biHeight; ++y) {
+    const uint64_t rowStart = y * sourceStride;
+    uint8_t* out = record.pixels.data() + y * outStride;
+    for (int32_t x = 0; x < h.biWidth; ++x) {
+      const uint64_t at = rowStart + static_cast<uint64_t>(x) * bytes;
+      if (at + bytes > available) return true;
+      const uint8_t* p = r.dataStart + pixelOffset + at;
+      const uint64_t pixel = bits == 16 ? loadLe16(p) : loadLe32(p);
+      out[3 * x] = static_cast<uint8_t>((pixel & blueMask) * 255 / blueMax);
+      out[3 * x + 1] = static_cast<uint8_t>(((pixel & greenMask) >> blueBits) * 255 / greenMax);
+      out[3 * x + 2] = static_cast<uint8_t>(
+          ((pixel & redMask) >> std::min(blueBits + greenBits, 63)) * 255 / redMax);
+    }
+  }
+  return true;
+}
+
+bool decodeBmp(BmpReader& r) {
+  if (r.length() < kHeadersSize) return fail(r, Status::Truncated);
+  const uint8_t* d = r.dataStart;
+  const uint64_t pixelOffset = loadLe32(d + 10);
+  if (pixelOffset > r.length()) return fail(r, Status::Truncated);
+  BitmapInfoHeader& h = r.fileHeader;
+  h.biSize = loadLe32(d + 14);
+  h.biWidth = static_cast<int32_t>(loadLe32(d + 18));
+  h.biHeight = static_cast<int32_t>(loadLe32(d + 22));
+  h.biPlanes = loadLe16(d + 26);
+  h.biBitCount = loadLe16(d + 28);
+  h.biCompression = loadLe32(d + 30);
+  h.biSizeImage = loadLe32(d + 34);
+  h.biXPelsPerMeter = static_cast<int32_t>(loadLe32(d + 38));
+  h.biYPelsPerMeter = static_cast<int32_t>(loadLe32(d + 42));
+  h.biClrUsed = loadLe32(d + 46);
+  h.biClrImportant = loadLe32(d + 50);
+  r.cursor = d + kHeadersSize;
+  if (h.biWidth < 1 || h.biHeight < 1) return fail(r, Status::BadImage);
+  ImageRecord& record = *r.image;
+  record.sourceBitCount = h.biBitCount;
+
+  bool ok = false;
+  switch (h.biBitCount) {
+    case 1:
+    case 4:
+      if (h.biCompression != 0) return fail(r, Status::BadImage);
+      if (checkedBlockSize(static_cast<int64_t>(paddedStride(h.biWidth, 8)), h.biHeight) >=
+          kMaxBlockSize)
+        return fail(r, Status::BadImage);
+      ok = expandIndices(r, pixelOffset, h.biBitCount);
+      break;
+    case 8:
+    case 24: {
+      if (h.biCompression != 0) return fail(r, Status::BadImage);
+      const uint64_t size =
+          checkedBlockSize(static_cast<int64_t>(paddedStride(h.biWidth, h.biBitCount)), h.biHeight);
+      if (size >= kMaxBlockSize) return fail(r, Status::BadImage);
+      ok = copyDirect(r, pixelOffset, h.biBitCount, size);
+      break;
+    }
+    case 16:
+    case 32:
+      if (h.biCompression != 0 && h.biCompression != 3) return fail(r, Status::BadImage);
+      if (checkedBlockSize(static_cast<int64_t>(paddedStride(h.biWidth, 24)), h.biHeight) >=
+          kMaxBlockSize)
+        return fail(r, Status::BadImage);
+      ok = convertMasks(r, pixelOffset, h.biBitCount);
+      break;
+    default:
+      return fail(r, Status::BadImage);
+  }
+  if (ok) record.sourceFormat = kFormatBmp;
+  return ok;
+}
+
+}  // namespace
+
+bool readBmpFile(BmpReader& reader, const std::filesystem::path& path, ImageRecord& record) {
+  return readFromFile(reader, path, record, decodeBmp);
+}
+
+bool readBmpMemory(BmpReader& reader, const uint8_t* bytes, size_t length, ImageRecord& record) {
+  return readFromMemory(reader, bytes, length, record, decodeBmp);
+}
+
+}  // namespace velorin

@@ -1,0 +1,70 @@
+#include "platform/files.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace velorin {
+
+QString temporaryFolder() { return QDir::tempPath(); }
+
+QString createTemporaryFile(const QString& folder) {
+  QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral("tmpXXXXXX")));
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  ::close(fd);
+  return QFile::decodeName(name.data());
+}
+
+namespace {
+bool writeAll(int fd, const char* data, ssize_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+}  // namespace
+
+bool copyFileReplacing(const QString& source, const QString& target) {
+  const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  const QByteArray targetName = QFile::encodeName(target);
+  const int out = ::open(targetName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  char buffer[1 << 16];
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    if (!writeAll(out, buffer, got)) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(in);
+  if (::close(out) != 0) ok = false;
+  if (!ok) ::unlink(targetName.constData());
+  return ok;
+}
+
+bool removeFile(const QString& path) { return ::unlink(QFile::encodeName(path).constData()) == 0; }
+
+}  // namespace velorin

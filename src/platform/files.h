@@ -1,0 +1,20 @@
+// File operations the engine needs from the operating system.
+#pragma once
+
+#include <QString>
+
+namespace velorin {
+
+// The user's temporary folder (TMPDIR, else /tmp).
+QString temporaryFolder();
+
+// Creates a new empty file "tmpXXXXXX" in folder and returns its path; empty on failure.
+QString createTemporaryFile(const QString& folder);
+
+// Copies source over target (replacing it); false when anything fails, and then no partial
+// target is left.
+bool copyFileReplacing(const QString& source, const QString& target);
+
+bool removeFile(const QString& path);
+
+}  // namespace velorin

@@ -1,0 +1,53 @@
+// Helpers every test program shares.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "imaging/image.h"
+
+namespace velorin::test {
+
+// A file of the public conformance suites, read in place.
+std::filesystem::path testdata(const std::string& relative);
+
+std::vector<uint8_t> readBytes(const std::filesystem::path& path);
+void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// A fresh empty folder for one test, removed when the object goes.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Little-endian byte builder for hand-made files.
+struct Bytes {
+  std::vector<uint8_t> data;
+  Bytes& u8(uint32_t v);
+  Bytes& le16(uint32_t v);
+  Bytes& le32(uint32_t v);
+  Bytes& be16(uint32_t v);
+  Bytes& be32(uint32_t v);
+  Bytes& text(const std::string& s);
+  Bytes& zeros(size_t n);
+};
+
+// A bitmap file: 54-byte headers, palette entries, then the given pixel rows (already padded).
+std::vector<uint8_t> makeBmp(int32_t width, int32_t height, int bitCount,
+                             const std::vector<RgbQuad>& palette, const std::vector<uint8_t>& rows,
+                             uint32_t compression = 0, uint32_t coloursUsed = 0);
+
+// Pixel (x, y) of a record, y counted from the top of the picture, as blue, green, red.
+RgbColour pixelAt(const ImageRecord& record, int32_t x, int32_t y);
+
+}  // namespace velorin::test
