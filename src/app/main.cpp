@@ -170,6 +170,8 @@ int runConvert(Options& options) {
   }
   if (existing.isEmpty()) return 2;
 
+  // A terminal gets the one-line form of the end report, the one the window shows in its title.
+  options.jobOptions.EndMes = false;
   HeadlessHost host(options.quiet);
   velorin::JobContext context{host, language, options.settings, options.jobOptions};
   const bool listJob = existing.size() == 1 && QFileInfo(existing[0]).isDir();
