@@ -124,6 +124,13 @@ SourceKind sourceKindOf(const QString& path) {
   return SourceKind::PluginArchive;
 }
 
+QString containerPathFor(const QString& path, const std::function<bool(const QString&)>& pluginAccepts) {
+  const SourceKind kind = sourceKindOf(path);
+  if (kind == SourceKind::Folder || kind == SourceKind::Zip || kind == SourceKind::Rar) return path;
+  if (pluginAccepts && pluginAccepts(path)) return path;
+  return folderOfPath(path);
+}
+
 bool entryComesBefore(const FileEntry& a, const FileEntry& b) {
   if (a.folder.isEmpty() != b.folder.isEmpty()) return a.folder.isEmpty();
   if (!a.folder.isEmpty()) {

@@ -39,6 +39,10 @@ bool memberPassesFilter(QStringView name, const ListOptions& options);
 // The source kind of an existing path: a folder, else by the file's extension.
 SourceKind sourceKindOf(const QString& path);
 
+// What a dropped or chosen path stands for as an input: a folder, a ".zip" or ".rar" file, or a
+// file an archive plug-in accepts is taken as it is; any other file stands for its folder.
+QString containerPathFor(const QString& path, const std::function<bool(const QString&)>& pluginAccepts);
+
 // Lists an archive's members as entries (name, folder, memberPosition, size, lastWriteTime);
 // false when the archive cannot be opened or read. The archive readers plug in here.
 using MemberLister = std::function<bool(SourceKind kind, const QString& archivePath,

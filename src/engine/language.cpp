@@ -1,5 +1,7 @@
 #include "engine/language.h"
 
+#include "engine/file_list.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLocale>
@@ -76,6 +78,24 @@ bool loadLanguageModule(LanguageModule& module, QString& langFile, const QString
     }
   }
   return false;
+}
+
+QStringList listLanguages(const QString& folder, const QString& langFile, int& currentIndex) {
+  currentIndex = -1;
+  QStringList names;
+  const QDir dir(folder);
+  const QStringList files =
+      dir.entryList({QLatin1Char('*') + languageFileExtension()}, QDir::Files | QDir::Hidden, QDir::Unsorted);
+  for (const QString& file : files) {
+    const QString base = file.left(file.lastIndexOf(QLatin1Char('.')));
+    if (sameNameIgnoringAsciiCase(base, langFile)) {
+      currentIndex = static_cast<int>(names.size());
+      names << base;
+    } else if (isLanguageModule(dir.filePath(file))) {
+      names << base;
+    }
+  }
+  return names;
 }
 
 int userInterfaceLanguageId() {

@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -68,6 +69,10 @@ bool isLanguageModule(const QString& path);
 // langFile. False when none loads.
 bool loadLanguageModule(LanguageModule& module, QString& langFile, const QString& folder,
                         int userLanguageId);
+
+// The languages in folder, in directory order: every signed language file, and the current one
+// (named by langFile) without checking its signature. currentIndex is its position, or -1.
+QStringList listLanguages(const QString& folder, const QString& langFile, int& currentIndex);
 
 // The interface language of the user's locale as a language id (1041 Japanese, 1033 otherwise).
 int userInterfaceLanguageId();

@@ -125,6 +125,15 @@ TEST(Language, SignatureEscapesAndFallBack) {
   ASSERT_TRUE(loadLanguageModule(module, langFile, q(folder.path()), 1033));
   EXPECT_EQ(langFile, QStringLiteral("English"));
 
+  write("english.LNG.lng", "", false);  // named like the current language: listed unchecked
+  int current = -2;
+  QStringList listed = listLanguages(q(folder.path()), QStringLiteral("ENGLISH.lng"), current);
+  listed.sort();
+  EXPECT_EQ(listed, (QStringList{"English", "Japanese", "english.LNG"}));
+  EXPECT_GE(current, 0);
+  listLanguages(q(folder.path()), QStringLiteral("Klingon"), current);
+  EXPECT_EQ(current, -1);
+
   std::filesystem::remove(folder / "English.lng");
   langFile = QStringLiteral("Foreign");
   ASSERT_TRUE(loadLanguageModule(module, langFile, q(folder.path()), 1033));

@@ -106,6 +106,10 @@ TEST(FileList, SourceKindByExtension) {
   EXPECT_EQ(sourceKindOf(q(folder / "a.ZIP")), SourceKind::Zip);
   EXPECT_EQ(sourceKindOf(q(folder / "b.rar")), SourceKind::Rar);
   EXPECT_EQ(sourceKindOf(q(folder / "c.lzh")), SourceKind::PluginArchive);
+  auto acceptsLzh = [](const QString& path) { return path.endsWith(QLatin1String(".lzh")); };
+  EXPECT_EQ(containerPathFor(q(folder / "a.ZIP"), acceptsLzh), q(folder / "a.ZIP"));
+  EXPECT_EQ(containerPathFor(q(folder / "c.lzh"), acceptsLzh), q(folder / "c.lzh"));
+  EXPECT_EQ(containerPathFor(q(folder / "c.lzh"), nullptr), q(folder.path()));
   FileList list;
   EXPECT_FALSE(list.setInputPath(q(folder / "missing"), optionsFor(0)));
   EXPECT_TRUE(list.setInputPath(q(folder / "c.lzh"), optionsFor(0)));
