@@ -27,7 +27,8 @@ const char kUsage[] =
     "Options:\n"
     "  -o DIR           output folder (default: the folder converted, or the first file's folder)\n"
     "  --set KEY=VALUE  change one conversion setting by its key, for example --set OFmt=0 (BMP),\n"
-    "                   --set Quality=85, --set RszOpt=3 --set RszSize=800, --set NameSet=2\n"
+    "                   --set Quality=85, --set RszOpt=3 --set RszSize=800, --set NameSet=2;\n"
+    "                   also Hidden (0 lists dot files too), FileBg, SPI and SdToPath\n"
     "  --preset N       start from the stored preset N (1 to 5); --set options still apply\n"
     "  --dry-run        print \"source -> output\" for every file and write nothing\n"
     "  --quiet          print nothing but errors\n"
@@ -125,6 +126,18 @@ class HeadlessHost : public velorin::JobHost {
   QString title_;
 };
 
+// --set KEY=VALUE: a conversion setting, or one of the application settings a job reads.
+bool setOption(Options& options, const QString& key, const QString& value) {
+  auto is = [&](const char* name) { return key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0; };
+  bool ok = true;
+  if (is("Hidden")) options.jobOptions.Hidden = value.toUInt(&ok);
+  else if (is("FileBg")) options.jobOptions.FileBg = (value.toInt(&ok) & 1) != 0;
+  else if (is("SPI")) options.jobOptions.SPI = value;
+  else if (is("SdToPath")) options.SdToPath = value;
+  else return velorin::setSettingFromText(options.settings, key, value);
+  return ok;
+}
+
 int usageError(const QString& message) {
   std::fprintf(stderr, "velorin: %s\n\n%s", qPrintable(message), kUsage);
   return 2;
@@ -217,6 +230,7 @@ int main(int argc, char** argv) {
   Options options;
   bool convert = false;
   int preset = 0;
+  QStringList sets;
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString& arg = args[i];
     if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
@@ -237,10 +251,7 @@ int main(int argc, char** argv) {
       if (!ok || preset < 1 || preset > 5) return usageError(QStringLiteral("--preset needs a number from 1 to 5"));
     } else if (arg == QLatin1String("--set")) {
       if (++i >= args.size()) return usageError(QStringLiteral("--set needs KEY=VALUE"));
-      const qsizetype equals = args[i].indexOf(QLatin1Char('='));
-      if (equals < 1 || !velorin::setSettingFromText(options.settings, args[i].left(equals),
-                                                     args[i].mid(equals + 1)))
-        return usageError(QStringLiteral("unknown setting or bad value: ") + args[i]);
+      sets << args[i];  // applied after the preset, whatever the order on the command line
     } else if (arg == QLatin1String("--")) {
       options.inputs << args.mid(i + 1);
       break;
@@ -253,6 +264,11 @@ int main(int argc, char** argv) {
   if (preset != 0) {
     std::fputs("velorin: presets are kept in the settings file, which this build does not read yet\n", stderr);
     return 2;
+  }
+  for (const QString& set : sets) {
+    const qsizetype equals = set.indexOf(QLatin1Char('='));
+    if (equals < 1 || !setOption(options, set.left(equals), set.mid(equals + 1)))
+      return usageError(QStringLiteral("unknown setting or bad value: ") + set);
   }
   if (!convert) {
     // Without a window the program can only act on the command line's convert mode.

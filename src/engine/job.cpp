@@ -65,6 +65,7 @@ struct JobRun {
   bool listJob = false;
   SourceKind kind = SourceKind::Folder;
   QString inputFolder;  // list job from a folder
+  FileTime archiveTime = 0;  // list job from an archive: the archive's time when it was listed
   QString outputFolder;
   bool createdSubFolder = false;
   bool deleteSources = false;
@@ -140,8 +141,7 @@ void runEntry(JobRun& run, const JobInput& input) {
           applyTimeStamps(target, input.entry->lastWriteTime, input.entry->creationTime, s.WrTimeCopy,
                           s.CrTimeCopy);
         } else {
-          applyTimeStamps(target, input.entry->lastWriteTime, ws.image.sourceFileTime, s.WrTimeCopy,
-                          s.CrTimeCopy);
+          applyTimeStamps(target, input.entry->lastWriteTime, run.archiveTime, s.WrTimeCopy, s.CrTimeCopy);
         }
       }
       if (run.deleteSources) removeSource(input.sourcePath, s.Recycle);
@@ -316,6 +316,7 @@ JobResult runListJob(JobContext& context, FileList& list, const QString& inputPa
   run.listJob = true;
   run.kind = list.kind();
   run.inputFolder = list.kind() == SourceKind::Folder ? list.inputPath() : QString();
+  run.archiveTime = list.archiveTime();
   run.result.selected = list.selectedCount();
   if (!startRun(run, outputFolder, list.kind() == SourceKind::Folder ? QString() : list.inputPath()))
     return run.result;
