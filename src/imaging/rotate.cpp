@@ -26,9 +26,25 @@ namespace {
 // Square tiles keep both the rows written and the columns read in the cache.
 constexpr int32_t kTile = 32;
 
+// Moves one pixel. A 24-bit pixel moves as one 4-byte word: the extra byte lands on the first
+// byte of the next pixel of the same new row, which is written afterwards; the last pixel of each
+// new row is moved with exactly its three bytes (copyLastPixel), so nothing reaches the padding.
+// Reading one byte beyond a source pixel stays inside the block (rows are padded, and every
+// block has 4 spare bytes).
 template <size_t Bytes>
 inline void copyPixel(uint8_t* to, const uint8_t* from) {
-  std::memcpy(to, from, Bytes);  // exactly the pixel's bytes, never into the next pixel or padding
+  if constexpr (Bytes == 3) {
+    uint32_t word;
+    std::memcpy(&word, from, 4);
+    std::memcpy(to, &word, 4);
+  } else {
+    *to = *from;
+  }
+}
+
+template <size_t Bytes>
+inline void copyLastPixel(uint8_t* to, const uint8_t* from) {
+  std::memcpy(to, from, Bytes);
 }
 
 // Quarter turns in memory-row terms (rows bottom-up):
@@ -46,10 +62,18 @@ void quarterTurn(const uint8_t* from, uint64_t fromStride, int32_t width, int32_
         uint8_t* out = to + static_cast<size_t>(row) * toStride;
         const int32_t oldColumn = clockwise ? width - 1 - row : row;
         const uint8_t* in = from + static_cast<size_t>(oldColumn) * Bytes;
-        for (int32_t column = columnStart; column < columnEnd; ++column) {
+        // Tiles run left to right, so a word's extra byte is always overwritten later.
+        const int32_t wordEnd = std::min(columnEnd, height - 1);
+        int32_t column = columnStart;
+        for (; column < wordEnd; ++column) {
           const int32_t oldRow = clockwise ? column : height - 1 - column;
           copyPixel<Bytes>(out + static_cast<size_t>(column) * Bytes,
                            in + static_cast<size_t>(oldRow) * fromStride);
+        }
+        if (column < columnEnd) {  // the last pixel of the new row
+          const int32_t oldRow = clockwise ? column : height - 1 - column;
+          copyLastPixel<Bytes>(out + static_cast<size_t>(column) * Bytes,
+                               in + static_cast<size_t>(oldRow) * fromStride);
         }
       }
     }
@@ -61,9 +85,10 @@ void halfTurn(const uint8_t* from, uint64_t stride, int32_t width, int32_t heigh
   for (int32_t row = 0; row < height; ++row) {
     const uint8_t* in = from + static_cast<size_t>(height - 1 - row) * stride;
     uint8_t* out = to + static_cast<size_t>(row) * stride;
-    for (int32_t x = 0; x < width; ++x)
+    for (int32_t x = 0; x + 1 < width; ++x)
       copyPixel<Bytes>(out + static_cast<size_t>(x) * Bytes,
                        in + static_cast<size_t>(width - 1 - x) * Bytes);
+    copyLastPixel<Bytes>(out + static_cast<size_t>(width - 1) * Bytes, in);
   }
 }
 

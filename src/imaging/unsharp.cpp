@@ -49,9 +49,10 @@ bool unsharpMask(WorkingImage& image, const UnsharpTables& tables, int32_t k) {
   if (!destination.allocate(checkedBlockSize(static_cast<int64_t>(stride), height))) return false;
 
   // Vertical 5-sums per channel (at most 1275) with two replicated entries at each end, so the
-  // horizontal window below needs no bounds checks.
+  // horizontal window below needs no bounds checks, and one spare entry that the window's last
+  // (unused) slide reads.
   const size_t rowBytes = static_cast<size_t>(width) * 3;
-  uint16_t* columns = static_cast<uint16_t*>(std::calloc(rowBytes + 12, sizeof(uint16_t)));
+  uint16_t* columns = static_cast<uint16_t*>(std::calloc(rowBytes + 15, sizeof(uint16_t)));
   if (!columns) return false;
   struct Free {
     void operator()(uint16_t* p) const { std::free(p); }
@@ -101,8 +102,7 @@ bool unsharpMask(WorkingImage& image, const UnsharpTables& tables, int32_t k) {
         out[at + 2] = in[at + 2];
       }
       // Slide the window: columns[at + 15] is x + 3 in the padded array, columns[at] is x - 2.
-      if (x + 1 < width)
-        for (int c = 0; c < 3; ++c) sum[c] += columns[at + 15 + c] - columns[at + c];
+      for (int c = 0; c < 3; ++c) sum[c] += columns[at + 15 + c] - columns[at + c];
     }
   }
 

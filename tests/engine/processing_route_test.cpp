@@ -5,7 +5,7 @@
 #include <QString>
 
 #include "engine/pipeline.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace velorin {
 namespace {
