@@ -11,7 +11,8 @@
 // once per pass, at most m - 1 of them, and the last source pixel closes the last output. If the
 // counter ever closed too few, the missing pixels repeat the last one that was closed; if it
 // closed too many, the surplus stays in the last output (its table index is held at the top of
-// the table). Neither happens for any size up to 2^16 tested so far, but the bound holds anyway.
+// the table). Neither has been seen (every line length up to 2000 was checked), but the bound
+// holds regardless.
 #pragma once
 
 #include <cstdint>

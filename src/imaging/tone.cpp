@@ -265,7 +265,7 @@ void applyHls(ToneTarget& t, const ToneTables& tables, int32_t hueShift, int32_t
       adjustHls(hls, q.blue, q.green, q.red, hueShift, saturationShift);
     return;
   }
-  if (!t.pixels) return;
+  if (!t.pixels || t.width < 1) return;
   for (int32_t y = 0; y < t.height; ++y) {
     uint8_t* p = t.pixels + static_cast<size_t>(y) * t.stride;
     // Neighbouring pixels of photographs often repeat; reuse the last result.

@@ -197,17 +197,5 @@ TEST(Contrast, MeanLuminanceWeighsTheChannels) {
   EXPECT_EQ(meanLuminance(ti, tables()), 2 * (29 + 149 + 76) / 6);
 }
 
-TEST(Contrast, IndexedImageChangesOnlyItsPalette) {
-  WorkingImage image = makeWorkingImage(4, 4, 8, [](int32_t x, int32_t y) {
-    return RgbQuad{static_cast<uint8_t>(x + 4 * y), 0, 0, 0};
-  });
-  for (int i = 0; i < 256; ++i) image.palette[i] = {static_cast<uint8_t>(i * 16), 128, 200, 9};
-  ToneTarget t = toneTargetOf(image);
-  applyContrast(t, tables(), 50);
-  EXPECT_NE(image.palette[0].red, 200);
-  EXPECT_EQ(image.palette[0].reserved, 9);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(storedPixel(image, i % 4, i / 4).blue, i);
-}
-
 }  // namespace
 }  // namespace velorin
