@@ -149,6 +149,22 @@ TEST(ProcessImage, RefusesABlockSmallerThanItsWorkingSize) {
   EXPECT_FALSE(run(image, s));
 }
 
+TEST(ProcessingTables, OnlySwitchedOnOperationsGetTables) {
+  ProcessingSettings s;
+  s.UsmOpt = 2;
+  s.GamOpt = true;
+  ProcessingTables t;
+  ASSERT_TRUE(buildProcessingTables(t, s));
+  EXPECT_FALSE(t.unsharp.divideBy25.empty());
+  EXPECT_FALSE(t.tone.gamma.empty());
+  EXPECT_TRUE(t.tone.levels.empty());
+  EXPECT_TRUE(t.tone.luminance.empty());
+  EXPECT_TRUE(t.tone.hls.hueRamp.empty());
+  ASSERT_TRUE(buildProcessingTables(t, {}));  // a new job with everything off
+  EXPECT_TRUE(t.unsharp.divideBy25.empty());
+  EXPECT_TRUE(t.tone.gamma.empty());
+}
+
 TEST(ExpandPalette, LooksUpEveryPixel) {
   WorkingImage image = indexedImage();
   PixelBuffer expanded = expandPaletteTo24(image.palette, image.pixels.data(), 12, 8);
