@@ -1,9 +1,10 @@
 #include "settings/settings_file.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
+
+#include "platform/atomic_file.h"
 
 namespace velorin {
 
@@ -259,14 +260,7 @@ bool SettingsWriter::close() {
   const bool fits = usable_;  // carrying old blocks over can run out of 32-bit offsets
   usable_ = false;
   if (!fits) return false;
-  QSaveFile file(path_);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();  // commit() then drops the new file and keeps the old one
-    file.commit();
-    return false;
-  }
-  return file.commit();
+  return replaceFileContents(path_, bytes);
 }
 
 }  // namespace velorin
