@@ -1,5 +1,8 @@
 #include "settings/settings_store.h"
 
+#include <QFile>
+
+#include "platform/files.h"
 #include "settings/old_text_format.h"
 #include "settings/settings_file.h"
 
@@ -19,9 +22,27 @@ void writeStoredSettings(SettingsWriter& writer, const StoredSettings& s) {
   writeApplicationSettings(writer, s.application);
 }
 
+namespace {
+// A text file still in place (its conversion failed, or it is UTF-16, which start-up reads as
+// a slot file) is the user's only copy of those settings: it is kept as ".txt" before it is
+// replaced, and nothing of it is taken over as a slot directory.
+bool isTextSettingsFile(const QString& path) {
+  if (isOldTextFormat(path)) return true;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray head = file.read(2);
+  return head == "\xFF\xFE" || head == "\xFE\xFF";
+}
+}  // namespace
+
 bool saveSettingsFile(const QString& path, const StoredSettings& settings) {
+  SettingsWriter::Start start = SettingsWriter::Start::FromExisting;
+  if (isTextSettingsFile(path)) {
+    if (!copyFileReplacing(path, oldFormatBackupPath(path))) return false;
+    start = SettingsWriter::Start::Empty;
+  }
   SettingsWriter writer;
-  if (!writer.open(path, SettingsWriter::Start::FromExisting)) return false;
+  if (!writer.open(path, start)) return false;
   writeStoredSettings(writer, settings);
   return writer.close();
 }

@@ -26,8 +26,9 @@ StoredSettings readStoredSettings(const SettingsReader& reader, const QString& p
 void writeStoredSettings(SettingsWriter& writer, const StoredSettings& settings);
 
 // Shutdown: keeps the slots this version does not write and replaces the file in one step.
-// The caller applies the Reset switch-off and takes the page values first. False when nothing
-// was saved; the previous file is then intact.
+// A text settings file still in place is first copied to ".txt". The caller applies the Reset
+// switch-off and takes the page values first. False when nothing was saved; the previous file
+// is then intact.
 bool saveSettingsFile(const QString& path, const StoredSettings& settings);
 
 // Start-up of the window: an old text file is converted once (its copy kept as ".txt"), then the

@@ -189,6 +189,28 @@ TEST(OldTextFormat, WithoutItsBackupTheTextFileIsReadInPlaceAndKept) {
   EXPECT_EQ(test::readBytes(folder / "Velorin.ini"), bytesOf(kOldFile));
 }
 
+TEST(OldTextFormat, SavingOverATextFileKeepsItsCopyFirst) {
+  TempFolder folder;
+  const std::vector<uint8_t> utf16 = utf16WithBom(u"[MWin]\r\nWinX=321\r\n");
+  for (const std::vector<uint8_t>& old : {bytesOf(kOldFile), utf16}) {
+    test::writeBytes(folder / "Velorin.ini", old);
+    std::filesystem::remove(folder / "Velorin.txt");
+    StoredSettings s;
+    s.application.WinX = 5;
+    ASSERT_TRUE(saveSettingsFile(qpath(folder / "Velorin.ini"), s));
+    EXPECT_EQ(test::readBytes(folder / "Velorin.txt"), old);
+    SettingsReader reader(qpath(folder / "Velorin.ini"));
+    EXPECT_EQ(reader.intValue(1, 0), 5);
+    EXPECT_EQ(reader.intValue(300, -1), -1);  // nothing of the text taken as slots
+  }
+  // Without the copy the text file is not replaced.
+  test::writeBytes(folder / "Velorin.ini", bytesOf(kOldFile));
+  std::filesystem::remove(folder / "Velorin.txt");
+  std::filesystem::create_directory(folder / "Velorin.txt");
+  EXPECT_FALSE(saveSettingsFile(qpath(folder / "Velorin.ini"), StoredSettings{}));
+  EXPECT_EQ(test::readBytes(folder / "Velorin.ini"), bytesOf(kOldFile));
+}
+
 TEST(OldTextFormat, HeadlessReadingNeverConverts) {
   TempFolder folder;
   test::writeBytes(folder / "Velorin.ini", bytesOf(kOldFile));

@@ -265,6 +265,32 @@ TEST(SettingsFile, UnreadableExistingFileIsNotReplaced) {
   EXPECT_TRUE(std::filesystem::is_directory(folder / "Velorin.ini"));
 }
 
+TEST(SettingsFile, DamagedFilesReadAndSaveWithoutHarm) {
+  TempFolder folder;
+  SlotFileBuilder file;
+  file.strings = {{0, u"lang"}, {54, u"a\0b"}, {390, u"foreign"}, {113, u"n"}};
+  file.ints = {{108, 1}, {1, 9}};
+  const std::vector<uint8_t> good = file.build();
+  uint32_t state = 12345;
+  const auto next = [&state] { return state = state * 1103515245u + 12345u; };
+  for (int round = 0; round < 200; ++round) {
+    std::vector<uint8_t> bytes = good;
+    for (int flips = 1 + int(next() % 8); flips > 0; --flips) {
+      const size_t at = next() % bytes.size();
+      bytes[at] = uint8_t(next() >> 16);
+    }
+    if (round % 3 == 0) bytes.resize(next() % bytes.size());
+    test::writeBytes(folder / "s.ini", bytes);
+    SettingsReader reader(qpath(folder / "s.ini"));
+    const StoredSettings s = readStoredSettings(reader, QStringLiteral("/p"));
+    reader.close();
+    ASSERT_TRUE(saveSettingsFile(qpath(folder / "s.ini"), s)) << round;
+    SettingsReader again(qpath(folder / "s.ini"));
+    ASSERT_TRUE(again.valid()) << round;
+    EXPECT_EQ(readStoredSettings(again, QStringLiteral("/p")), s) << round;
+  }
+}
+
 TEST(SettingsFile, StringListsKeepEmptyEntriesAndToleratesAMissingLastZero) {
   const QStringList list{QStringLiteral("a"), QString(), QStringLiteral("b")};
   EXPECT_EQ(decodeStringList(encodeStringList(list)), list);
