@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "formats/adam7.h"
 #include "formats/blend_table.h"
 #include "formats/crc32.h"
 
@@ -79,16 +80,6 @@ bool selectFormat(int bitDepth, int colourType, PixelFormat& format, Status& sta
       return true;
     default:
       return false;
-  }
-}
-
-// Bytes of one filtered row without its filter byte.
-uint64_t rowBytesOf(uint64_t width, int bitDepth, int bytesPerPixel) {
-  switch (bitDepth) {
-    case 1: return (width + 7) >> 3;
-    case 2: return (width + 3) >> 2;
-    case 4: return (width + 1) >> 1;
-    default: return width * static_cast<uint64_t>(bytesPerPixel);
   }
 }
 
@@ -214,13 +205,6 @@ void storeRow(Layout layout, int bitDepth, const uint8_t* in, const RowTarget& t
   }
 }
 
-struct Pass {
-  int startColumn, startRow, columnStep, rowStep;
-};
-constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-constexpr Pass kWhole = {0, 0, 1, 1};
-
 struct Inflater {
   z_stream stream{};
   bool started = false;
@@ -248,7 +232,7 @@ bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* da
   zs.avail_in = length;
 
   const int bpp = target.format.bytesPerPixel;
-  const uint64_t fullRowBytes = rowBytesOf(static_cast<uint64_t>(r.width), r.bitDepth, bpp);
+  const uint64_t fullRowBytes = pngRowBytes(static_cast<uint64_t>(r.width), r.bitDepth, bpp);
   PixelBuffer buffers[2];
   // A row must also fit zlib's 32-bit output count.
   if (fullRowBytes + 1 >= kMaxBlockSize || !buffers[0].allocate(fullRowBytes + 1) ||
@@ -258,15 +242,14 @@ bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* da
   uint8_t* previous = buffers[1].data();
   const size_t outBytes = target.format.outputDepth / 8;
 
-  const Pass* passes = r.interlace ? kAdam7 : &kWhole;
+  const Adam7Pass* passes = r.interlace ? kAdam7Passes : &kWholeImagePass;
   const int passCount = r.interlace ? 7 : 1;
   for (int p = 0; p < passCount; ++p) {
-    const Pass& pass = passes[p];
-    const int64_t passWidth =
-        (int64_t{r.width} + pass.columnStep - pass.startColumn - 1) / pass.columnStep;
-    const int64_t passHeight = (int64_t{r.height} + pass.rowStep - pass.startRow - 1) / pass.rowStep;
+    const Adam7Pass& pass = passes[p];
+    const int64_t passWidth = passColumns(pass, r.width);
+    const int64_t passHeight = passRows(pass, r.height);
     if (passWidth <= 0 || passHeight <= 0) continue;
-    const uint64_t rowBytes = rowBytesOf(static_cast<uint64_t>(passWidth), r.bitDepth, bpp);
+    const uint64_t rowBytes = pngRowBytes(static_cast<uint64_t>(passWidth), r.bitDepth, bpp);
     std::memset(current, 0, fullRowBytes + 1);
     std::memset(previous, 0, fullRowBytes + 1);
     for (int64_t pr = 0; pr < passHeight; ++pr) {
