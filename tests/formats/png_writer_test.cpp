@@ -119,6 +119,7 @@ void roundTrip(const std::vector<RoundTrip>& cases) {
       EXPECT_EQ(li.interlace, interlace ? 1 : 0);
       EXPECT_EQ(li.colourType, trip.targetBits == 24 ? 2 : 3);
       EXPECT_EQ(li.bitDepth, trip.targetBits == 24 ? 8 : trip.targetBits);
+      if (trip.targetBits == 1) EXPECT_EQ(li.palette.size(), 2u);  // never merged
       const auto expected = expectedColours(image, trip.targetBits);
       EXPECT_EQ(libpngColours(li), expected);
 
