@@ -83,12 +83,14 @@ bool selectFormat(int bitDepth, int colourType, PixelFormat& format, Status& sta
   }
 }
 
+// The standard predictor and tie order (left, above, upper left), written without branches:
+// picking between left and above first, then upper left only when strictly nearer.
 inline uint8_t paeth(int a, int b, int c) {
   const int pa = std::abs(b - c);
   const int pb = std::abs(a - c);
   const int pc = std::abs(a + b - 2 * c);
-  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
-  return static_cast<uint8_t>(pb <= pc ? b : c);
+  const int nearer = pb < pa ? b : a;
+  return static_cast<uint8_t>(pc < std::min(pa, pb) ? c : nearer);
 }
 
 // Undoes one filter in place; the distance is a template argument so the inner loops unroll.

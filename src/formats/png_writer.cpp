@@ -80,9 +80,11 @@ uint32_t scoreOf(const uint8_t* row, size_t n) {
   return score;
 }
 
+// The standard predictor and tie order, without branches so the filter loops vectorise.
 inline uint8_t paethPredictor(int a, int b, int c) {
   const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-  return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+  const int nearer = pb < pa ? b : a;
+  return static_cast<uint8_t>(pc < std::min(pa, pb) ? c : nearer);
 }
 
 // Each filter reads only raw bytes, so every loop is independent per byte and vectorises.
