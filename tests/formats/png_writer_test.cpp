@@ -14,10 +14,10 @@ namespace {
 using test::readWithLibpng;
 
 // A working image of random content with flat runs, so that every filter gets chosen somewhere.
-ImageRecord randomImage(int32_t width, int32_t height, int bits, uint32_t seed) {
+ImageRecord randomImage(int32_t width, int32_t height, int bits, uint32_t variant) {
   ImageRecord record;
   EXPECT_EQ(record.allocatePixels(width, height, bits), Status::Ok);
-  std::mt19937 random(seed);
+  std::mt19937 random(variant);
   const uint64_t stride = paddedStride(width, bits);
   for (int32_t y = 0; y < height; ++y) {
     uint8_t* row = record.pixels.data() + y * stride;
