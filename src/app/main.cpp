@@ -12,15 +12,18 @@
 #include "engine/job.h"
 #include "engine/language.h"
 #include "engine/pipeline.h"
+#include "platform/paths.h"
+#include "settings/run_settings.h"
 
 namespace {
 
 const char kUsage[] =
     "Usage: velorin --convert [options] PATH...\n"
     "\n"
-    "Converts image files with the conversion settings, without a window. A single folder is\n"
-    "converted as a file list (its image files, chosen by the input format setting IFmt); several\n"
-    "paths are converted one after the other, folders among them replaced by their image files.\n"
+    "Converts image files without a window, with the settings of the window's settings file\n"
+    "(read, never written). A single folder is converted as a file list (its image files, chosen\n"
+    "by the input format setting IFmt); several paths are converted one after the other, folders\n"
+    "among them replaced by their image files.\n"
     "Outputs are named by the naming settings (NameSet, TopStr, EndStr, ...) and never overwrite an\n"
     "existing file: a taken name gets \"+1\", \"+2\", ... before its extension.\n"
     "\n"
@@ -30,12 +33,16 @@ const char kUsage[] =
     "                   --set Quality=85, --set RszOpt=3 --set RszSize=800, --set NameSet=2;\n"
     "                   also Hidden (0 lists dot files too), FileBg, SPI and SdToPath\n"
     "  --preset N       start from the stored preset N (1 to 5); --set options still apply\n"
+    "  --settings FILE  read the settings from FILE instead of the usual settings file\n"
     "  --dry-run        print \"source -> output\" for every file and write nothing\n"
     "  --quiet          print nothing but errors\n"
     "  --help           show this text\n"
     "\n"
     "Progress is shown on standard error when it is a terminal. Ctrl-C stops after the current\n"
     "file (a second Ctrl-C ends the program at once).\n"
+    "\n"
+    "Without --convert, PATH... are converted the same way when the setting SdToCvt is on, into\n"
+    "SdToPath (or the first file's folder).\n"
     "\n"
     "Exit status: 0 when every file converted, 1 when some failed or the job was stopped, 2 for an\n"
     "error that kept the job from running.\n";
@@ -61,6 +68,7 @@ struct Options {
   velorin::JobOptions jobOptions;
   QString outputFolder;
   QString SdToPath;  // the command-line output folder of the settings file
+  QString LangFile;  // the language the settings file names
   QStringList inputs;
   bool dryRun = false;
   bool quiet = false;
@@ -126,16 +134,16 @@ class HeadlessHost : public velorin::JobHost {
   QString title_;
 };
 
-// --set KEY=VALUE: a conversion setting, or one of the application settings a job reads.
-bool setOption(Options& options, const QString& key, const QString& value) {
+// --set KEY=VALUE for the application settings a job reads; false when KEY is not one of them.
+bool setApplicationOption(Options& options, const QString& key, const QString& value, bool& valid) {
   auto is = [&](const char* name) { return key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0; };
-  bool ok = true;
-  if (is("Hidden")) options.jobOptions.Hidden = value.toUInt(&ok);
-  else if (is("FileBg")) options.jobOptions.FileBg = (value.toInt(&ok) & 1) != 0;
+  valid = true;
+  if (is("Hidden")) options.jobOptions.Hidden = value.toUInt(&valid);
+  else if (is("FileBg")) options.jobOptions.FileBg = (value.toInt(&valid) & 1) != 0;
   else if (is("SPI")) options.jobOptions.SPI = value;
   else if (is("SdToPath")) options.SdToPath = value;
-  else return velorin::setSettingFromText(options.settings, key, value);
-  return ok;
+  else return false;
+  return true;
 }
 
 int usageError(const QString& message) {
@@ -161,13 +169,12 @@ int exitStatusOf(const velorin::JobResult& result, bool someInputsMissing) {
 
 int runConvert(Options& options) {
   velorin::LanguageModule language;
-  QString langFile;
+  QString langFile = options.LangFile;
   if (!velorin::loadLanguageModule(language, langFile, QCoreApplication::applicationDirPath(),
                                    velorin::userInterfaceLanguageId())) {
-    std::fputs("velorin: Language file not found.\n", stderr);
+    std::fprintf(stderr, "velorin: %s\n", velorin::kLanguageFileMissingMessage);
     return 2;
   }
-  velorin::applyRangeCorrections(options.settings);
   const velorin::ListOptions listOptions =
       velorin::ListOptions::from(options.settings, options.jobOptions.Hidden);
 
@@ -230,6 +237,7 @@ int main(int argc, char** argv) {
   Options options;
   bool convert = false;
   int preset = 0;
+  QString settingsFile;
   QStringList sets;
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString& arg = args[i];
@@ -249,6 +257,9 @@ int main(int argc, char** argv) {
       bool ok = false;
       if (++i < args.size()) preset = args[i].toInt(&ok);
       if (!ok || preset < 1 || preset > 5) return usageError(QStringLiteral("--preset needs a number from 1 to 5"));
+    } else if (arg == QLatin1String("--settings")) {
+      if (++i >= args.size()) return usageError(QStringLiteral("--settings needs a file"));
+      settingsFile = args[i];
     } else if (arg == QLatin1String("--set")) {
       if (++i >= args.size()) return usageError(QStringLiteral("--set needs KEY=VALUE"));
       sets << args[i];  // applied after the preset, whatever the order on the command line
@@ -261,19 +272,47 @@ int main(int argc, char** argv) {
       options.inputs << arg;
     }
   }
-  if (preset != 0) {
-    std::fputs("velorin: presets are kept in the settings file, which this build does not read yet\n", stderr);
-    return 2;
-  }
+  // The settings file first, then the preset, then the conversion settings named by --set; the
+  // application settings a job reads can be named by --set too.
+  velorin::RunSettingsOptions runOptions;
+  runOptions.settingsFile = settingsFile;
+  runOptions.preset = preset;
+  QStringList applicationSets;
   for (const QString& set : sets) {
     const qsizetype equals = set.indexOf(QLatin1Char('='));
-    if (equals < 1 || !setOption(options, set.left(equals), set.mid(equals + 1)))
-      return usageError(QStringLiteral("unknown setting or bad value: ") + set);
+    bool valid = true;
+    Options probe;
+    if (equals > 0 && setApplicationOption(probe, set.left(equals), set.mid(equals + 1), valid)) {
+      if (!valid) return usageError(QStringLiteral("unknown setting or bad value: ") + set);
+      applicationSets << set;
+    } else {
+      runOptions.assignments << set;
+    }
   }
+  velorin::RunSettings run;
+  QString message;
+  if (!velorin::prepareRunSettings(QCoreApplication::applicationFilePath(), runOptions, run, message)) {
+    std::fprintf(stderr, "velorin: %s\n", qPrintable(message));
+    return 2;
+  }
+  const velorin::ApplicationSettings& application = run.stored.application;
+  options.settings = run.stored.conversion;
+  options.LangFile = application.LangFile;
+  options.SdToPath = application.SdToPath;
+  options.jobOptions.FileMes = application.FileMes;
+  options.jobOptions.FileBg = application.FileBg;
+  options.jobOptions.SPI = application.SPI;
+  options.jobOptions.Hidden = static_cast<uint32_t>(application.Hidden);
+  for (const QString& set : applicationSets) {
+    bool valid = true;
+    const qsizetype equals = set.indexOf(QLatin1Char('='));
+    setApplicationOption(options, set.left(equals), set.mid(equals + 1), valid);
+  }
+
   if (!convert) {
-    // Without a window the program can only act on the command line's convert mode.
+    // Without a window the program can only act on the command line's convert mode (SdToCvt).
     const velorin::CommandLinePlan plan =
-        velorin::handleCommandLine(options.inputs, /*SdToCvt=*/false, options.SdToPath);
+        velorin::handleCommandLine(options.inputs, application.SdToCvt, options.SdToPath);
     if (plan.mode != velorin::CommandLinePlan::Mode::Convert)
       return usageError(QStringLiteral("the window is not available; use --convert"));
     options.inputs = plan.convertPaths;

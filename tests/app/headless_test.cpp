@@ -12,6 +12,7 @@
 
 #include <csignal>
 
+#include "settings/settings_store.h"
 #include "support/test_support.h"
 
 namespace velorin {
@@ -38,6 +39,7 @@ class HeadlessTest : public ::testing::Test {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), q(folder_ / "tmp"));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), q(folder_ / "data"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder_ / "config"));
     environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     process.setProcessEnvironment(environment);
@@ -122,6 +124,7 @@ TEST_F(HeadlessTest, InterruptStopsAfterTheCurrentFile) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert(QStringLiteral("TMPDIR"), q(folder_ / "tmp"));
   environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder_ / "config"));
   process.setProcessEnvironment(environment);
   process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"),
                 {"--convert", "--set", "OFmt=0", "-o", q(out()), q(in() / "a.bmp"), q(pipe),
@@ -152,6 +155,38 @@ TEST_F(HeadlessTest, InterruptStopsAfterTheCurrentFile) {
   const QString report = QString::fromUtf8(process.readAllStandardOutput());
   EXPECT_EQ(report, QStringLiteral("Conversion finished    %1/4 (Converted files/Selected files)\n").arg(written.size()))
       << qPrintable(report);
+}
+
+TEST_F(HeadlessTest, SettingsFilePresetsAndTheConvertModeWithoutConvertOption) {
+  writeBmp("a.bmp");
+  writeBmp("b.bmp");
+  StoredSettings stored;
+  stored.application.SdToCvt = true;
+  stored.application.SdToPath = q(out());
+  stored.conversion.OFmt = 0;
+  stored.presets[1].defined = true;
+  stored.presets[1].name = QStringLiteral("numbered");
+  stored.presets[1].settings.OFmt = 0;
+  stored.presets[1].settings.NameSet = 2;
+  stored.presets[1].settings.StartNum = 7;
+  stored.presets[1].settings.DigitNum = 3;
+  const QString settings = q(folder_ / "Velorin.ini");
+  ASSERT_TRUE(saveSettingsFile(settings, stored));
+
+  // SdToCvt on: the files named on the command line are converted into SdToPath.
+  ProgramRun run = velorin({"--settings", settings, q(in() / "a.bmp"), q(in() / "b.bmp")});
+  EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+  EXPECT_EQ(outputNames(), (QStringList{"a.bmp", "b.bmp"}));
+  // ... but a single folder would open in the window, which is not there.
+  EXPECT_EQ(velorin({"--settings", settings, q(in())}).exitCode, 2);
+
+  run = velorin({"--convert", "--dry-run", "--settings", settings, "--set", "StartNum=20", "--preset", "2",
+                 q(in() / "a.bmp"), q(in() / "b.bmp")});
+  EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+  EXPECT_EQ(run.out, q(in() / "a.bmp") + " -> 020.bmp\n" + q(in() / "b.bmp") + " -> 021.bmp\n");
+
+  EXPECT_EQ(velorin({"--convert", "--settings", settings, "--preset", "3", q(in() / "a.bmp")}).exitCode, 2);
+  EXPECT_EQ(velorin({"--convert", "--settings", q(folder_ / "none.ini"), q(in() / "a.bmp")}).exitCode, 2);
 }
 
 }  // namespace
