@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QUrl>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "platform/trash.h"
@@ -84,6 +87,33 @@ TEST_F(TrashTest, ALinkIsTrashedNotItsTarget) {
   ASSERT_TRUE(moveToTrash(q(folder_ / "link.jpg")));
   EXPECT_TRUE(std::filesystem::exists(folder_ / "real.jpg"));
   EXPECT_TRUE(std::filesystem::is_symlink(folder_ / "data" / "Trash" / "files" / "link.jpg"));
+}
+
+TEST_F(TrashTest, FilesOnAnotherFileSystemUseThatFileSystemsTrash) {
+  // /dev/shm is a separate memory file system on most systems; without it there is nothing to test.
+  const std::filesystem::path other = "/dev/shm";
+  struct stat otherInfo {}, homeInfo {};
+  if (::stat(other.c_str(), &otherInfo) != 0 || ::stat(folder_.path().c_str(), &homeInfo) != 0 ||
+      otherInfo.st_dev == homeInfo.st_dev || ::access(other.c_str(), W_OK) != 0)
+    GTEST_SKIP() << "no second writable file system";
+  const std::string name = "velorin-trash-test-" + std::to_string(::getpid()) + ".jpg";
+  test::writeBytes(other / name, {7});
+  const std::filesystem::path trash = other / (".Trash-" + std::to_string(::getuid()));
+  const bool hadTrash = std::filesystem::exists(trash);
+  ASSERT_TRUE(moveToTrash(q(other / name)));
+  EXPECT_FALSE(std::filesystem::exists(other / name));
+  EXPECT_EQ(test::readBytes(trash / "files" / name), std::vector<uint8_t>{7});
+  // Paths in a file system's own trash are relative to its top folder.
+  const std::string info = readText(trash / "info" / (name + ".trashinfo"));
+  EXPECT_NE(info.find("\nPath=" + name + "\n"), std::string::npos) << info;
+  std::error_code ignored;
+  std::filesystem::remove(trash / "files" / name, ignored);
+  std::filesystem::remove(trash / "info" / (name + ".trashinfo"), ignored);
+  if (!hadTrash) {  // only what is empty, in case another run is using the same trash
+    std::filesystem::remove(trash / "files", ignored);
+    std::filesystem::remove(trash / "info", ignored);
+    std::filesystem::remove(trash, ignored);
+  }
 }
 
 }  // namespace
