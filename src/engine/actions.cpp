@@ -48,7 +48,9 @@ QByteArray htmlTagLine(const HtmlRecord& record) {
 
 bool writeHtmlTagList(const QString& outputFolder, const std::vector<HtmlRecord>& records) {
   const QString path = htmlTagListPath(outputFolder);
-  if (QFileInfo::exists(path) && !moveToTrash(path)) return false;
+  const QFileInfo existing(path);
+  if (existing.isDir()) return false;  // a folder of that name is the user's, not an old list
+  if ((existing.exists() || existing.isSymLink()) && !moveToTrash(path)) return false;
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
   bool ok = true;

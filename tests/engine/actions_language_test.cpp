@@ -78,6 +78,9 @@ TEST(HtmlTagList, WrittenAfterTrashingTheOldOne) {
             "<img src=\"b.jpg\" width=\"1\" height=\"2\" alt=\"\">\r\n");
   EXPECT_EQ(test::readBytes(folder / "data" / "Trash" / "files" / "out.txt"), (std::vector<uint8_t>{'o', 'l', 'd'}));
   EXPECT_FALSE(writeHtmlTagList(q(folder / "missing"), {{QStringLiteral("a.jpg"), 1, 1}}));
+  std::filesystem::create_directories(folder / "pics" / "pics.txt" / "keep");
+  EXPECT_FALSE(writeHtmlTagList(q(folder / "pics"), {{QStringLiteral("a.jpg"), 1, 1}}));
+  EXPECT_TRUE(std::filesystem::exists(folder / "pics" / "pics.txt" / "keep"));
 }
 
 TEST(Language, ShippedFilesHoldEveryTextTheJobUses) {
