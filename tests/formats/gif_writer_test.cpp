@@ -26,9 +26,10 @@ IndexedSource makeSource(int32_t width, int32_t height, int entries, uint32_t st
   s.width = width;
   s.height = height;
   std::mt19937 random(start);
+  // Distinct entries: an 8-bit target then keeps the palette as it is.
   for (int i = 0; i < 256; ++i)
     s.palette[i] = {static_cast<uint8_t>(random()), static_cast<uint8_t>(random()),
-                    static_cast<uint8_t>(random()), 0};
+                    static_cast<uint8_t>(i), 0};
   s.topDown.resize(static_cast<size_t>(width) * height);
   // Runs and repeats, so the dictionary builds long strings as well as short ones.
   for (size_t i = 0; i < s.topDown.size(); ++i)
@@ -42,13 +43,31 @@ IndexedSource makeSource(int32_t width, int32_t height, int entries, uint32_t st
   return s;
 }
 
-GifWriter writerFor(const IndexedSource& s, int targetBits, bool interlace) {
+GifWriter writerFor(const IndexedSource& s, int targetBits, bool interlace, int sourceBits = 8) {
   GifWriter w;
   w.converter.width = s.width;
   w.converter.height = s.height;
-  setDepthConversion(w.converter, 8, targetBits);
+  setDepthConversion(w.converter, sourceBits, targetBits);
   w.interlace = interlace;
   return w;
+}
+
+// What the depth converter makes of a source: indices top row first and the palette.
+struct Reduced {
+  bool ok = false;
+  std::vector<uint8_t> topDown;
+  RgbQuad palette[256] = {};
+};
+
+Reduced reduce(const IndexedSource& s, const GifWriter& w) {
+  Reduced r;
+  DepthConverter converter = w.converter;
+  std::vector<uint8_t> bottomUp(static_cast<size_t>(s.width) * s.height + 4);
+  r.ok = convertToIndexBytes(converter, s.palette, s.rows.data(), r.palette, bottomUp.data());
+  for (int32_t y = s.height - 1; y >= 0; --y)
+    r.topDown.insert(r.topDown.end(), bottomUp.begin() + static_cast<ptrdiff_t>(y) * s.width,
+                     bottomUp.begin() + static_cast<ptrdiff_t>(y + 1) * s.width);
+  return r;
 }
 
 // The file giflib reads back must hold exactly the indices and table we meant to write.
@@ -77,7 +96,9 @@ TEST(GifWriter, EightBitImagesReadBackInGiflib) {
         ASSERT_TRUE(writeGif(w, path, s.palette, s.rows.data()));
         EXPECT_EQ(w.status, Status::Ok);
         const auto file = test::readBytes(path);
-        expectGiflibReads(file, s.topDown, s.palette, 256, width, height);
+        const Reduced r = reduce(s, w);
+        ASSERT_EQ(r.topDown, s.topDown);
+        expectGiflibReads(file, r.topDown, r.palette, 256, width, height);
         EXPECT_EQ(test::giflibFirstImage(file).interlaced, interlace);
       }
     }
@@ -231,17 +252,16 @@ TEST(GifWriter, TransparentColourPicksExactThenNearestEntry) {
   test::TempFolder folder;
   const auto path = folder / "out.gif";
   IndexedSource s = makeSource(9, 4, 256, 3);
-  for (auto& entry : s.palette) entry = {200, 200, 200, 0};
-  s.palette[7] = {30, 20, 10, 0};   // red 10, green 20, blue 30
-  s.palette[9] = {30, 20, 10, 0};   // the same again: the first one wins
-  s.palette[4] = {31, 20, 12, 0};   // (12, 20, 30) is as near to this entry ...
-  s.palette[5] = {29, 20, 12, 0};   // ... a tie with this one: the first wins
+  for (int i = 0; i < 256; ++i) s.palette[i] = {200, 100, static_cast<uint8_t>(i), 0};
+  s.palette[7] = {30, 20, 10, 0};  // red 10, green 20, blue 30
+  s.palette[4] = {31, 20, 12, 0};  // (12, 20, 30) is as near to this entry ...
+  s.palette[5] = {29, 20, 12, 0};  // ... as to this one: the first wins
   struct Case {
     RgbColour colour;
     int index;
   };
   for (const Case& c : {Case{{10, 20, 30}, 7}, Case{{11, 20, 30}, 7}, Case{{12, 20, 30}, 4},
-                        Case{{200, 200, 200}, 0}}) {
+                        Case{{0, 100, 200}, 0}, Case{{255, 100, 201}, 255}}) {
     GifWriter w = writerFor(s, 8, true);
     w.hasTransparency = true;
     w.transparentColour = c.colour;
@@ -270,15 +290,10 @@ TEST(GifWriter, LowerDepthsReadBackInGiflib) {
         SCOPED_TRACE(std::to_string(bits) + " bits, width " + std::to_string(width));
         const IndexedSource s = makeSource(width, 11, 1 << bits, width + bits);
         GifWriter w = writerFor(s, bits, interlace);
-        std::vector<uint8_t> expected(static_cast<size_t>(width) * 11 + 4);
-        RgbQuad palette[256] = {};
-        DepthConverter probe = w.converter;
-        if (!convertToIndexBytes(probe, s.palette, s.rows.data(), palette, expected.data()))
-          GTEST_SKIP() << "the depth converter cannot reduce 8 bits to " << bits << " yet";
-        expected.resize(static_cast<size_t>(width) * 11);
-        std::vector<uint8_t> topDown;
-        for (int y = 10; y >= 0; --y)
-          topDown.insert(topDown.end(), expected.begin() + y * width, expected.begin() + (y + 1) * width);
+        const Reduced r = reduce(s, w);
+        if (!r.ok) GTEST_SKIP() << "the depth converter cannot reduce 8 bits to " << bits << " yet";
+        const auto& palette = r.palette;
+        const auto& topDown = r.topDown;
 
         w.hasTransparency = true;
         w.transparentColour = {palette[1].red, palette[1].green, palette[1].blue};
@@ -292,6 +307,34 @@ TEST(GifWriter, LowerDepthsReadBackInGiflib) {
         EXPECT_TRUE(oracle.transparent);
         EXPECT_EQ(oracle.transparentIndex, w.transparentIndex);
       }
+    }
+  }
+}
+
+TEST(GifWriter, TrueColourSourcesReadBackInGiflib) {
+  test::TempFolder folder;
+  const auto path = folder / "out.gif";
+  IndexedSource s;
+  s.width = 50;
+  s.height = 30;
+  const size_t stride = paddedStride(s.width, 24);
+  s.rows.assign(stride * s.height, 0);
+  for (int32_t y = 0; y < s.height; ++y)
+    for (int32_t x = 0; x < s.width; ++x) {
+      uint8_t* p = &s.rows[y * stride + 3 * x];
+      p[0] = static_cast<uint8_t>(x * 5);
+      p[1] = static_cast<uint8_t>(y * 8);
+      p[2] = static_cast<uint8_t>((x * y) & 0xFF);
+    }
+  for (const int bits : {8, 4, 2, 1}) {
+    for (const bool dither : {false, true}) {
+      SCOPED_TRACE(std::to_string(bits) + (dither ? " bits, dithered" : " bits"));
+      GifWriter w = writerFor(s, bits, dither, 24);
+      w.converter.dither = dither;
+      const Reduced r = reduce(s, w);
+      ASSERT_TRUE(r.ok);
+      ASSERT_TRUE(writeGif(w, path, nullptr, s.rows.data()));
+      expectGiflibReads(test::readBytes(path), r.topDown, r.palette, 1 << bits, s.width, s.height);
     }
   }
 }
