@@ -123,9 +123,13 @@ size_t encodeGifLzw(const uint8_t* pixels, size_t pixelCount, int minimumCodeSiz
   if (pixelCount == 0 || minimumCodeSize < 2 || minimumCodeSize > 8) return 0;
   std::unique_ptr<EncoderEntry[]> dictionary(new (std::nothrow) EncoderEntry[kMaxCodes]);
   std::unique_ptr<uint16_t[]> buckets(new (std::nothrow) uint16_t[kBuckets]());
-  if (!dictionary || !buckets) return 0;
+  // Per string, which following bytes (modulo 64) it has been extended by: most failed lookups
+  // end here without walking a bucket.
+  std::unique_ptr<uint64_t[]> extensions(new (std::nothrow) uint64_t[kMaxCodes]());
+  if (!dictionary || !buckets || !extensions) return 0;
   EncoderEntry* entries = dictionary.get();
   uint16_t* heads = buckets.get();
+  uint64_t* extended = extensions.get();
 
   const uint32_t clear = 1u << minimumCodeSize;
   const uint32_t endCode = clear + 1;
@@ -140,12 +144,25 @@ size_t encodeGifLzw(const uint8_t* pixels, size_t pixelCount, int minimumCodeSiz
     const uint32_t pixel = pixels[i];
     const uint32_t key = current << 8 | pixel;
     const uint32_t bucket = currentLast + pixel;
-    uint32_t found = heads[bucket];
-    while (found != kNoEntry && entries[found].key != key) found = entries[found].next;
+    const uint64_t extensionBit = uint64_t{1} << (pixel & 63);
     currentLast = pixel;
-    if (found != kNoEntry) {
-      current = found;
-      continue;
+    if (extended[current] & extensionBit) {
+      uint32_t found = heads[bucket];
+      uint32_t before = kNoEntry;
+      while (found != kNoEntry && entries[found].key != key) {
+        before = found;
+        found = entries[found].next;
+      }
+      if (found != kNoEntry) {
+        // Strings just used tend to come back: move the match to the front of its bucket.
+        if (before != kNoEntry) {
+          entries[before].next = entries[found].next;
+          entries[found].next = heads[bucket];
+          heads[bucket] = static_cast<uint16_t>(found);
+        }
+        current = found;
+        continue;
+      }
     }
     writer.put(current, codeSize);
     if (nextFree >= kMaxCodes) {
@@ -153,10 +170,13 @@ size_t encodeGifLzw(const uint8_t* pixels, size_t pixelCount, int minimumCodeSiz
       codeSize = minimumCodeSize + 1;
       nextFree = clear + 2;
       std::memset(heads, 0, sizeof(uint16_t) * kBuckets);
+      std::memset(extended, 0, sizeof(uint64_t) * clear);
     } else {
       if (codeSize < 12 && nextFree > (1u << codeSize) - 1) ++codeSize;
       entries[nextFree] = {key, heads[bucket]};
       heads[bucket] = static_cast<uint16_t>(nextFree);
+      extended[nextFree] = 0;
+      extended[current] |= extensionBit;
       ++nextFree;
     }
     current = pixel;

@@ -327,7 +327,7 @@ TEST(GifWriter, TrueColourSourcesReadBackInGiflib) {
       p[2] = static_cast<uint8_t>((x * y) & 0xFF);
     }
   for (const int bits : {8, 4, 2, 1}) {
-    for (const bool dither : {false, true}) {
+    for (const bool dither : {false, bits == 1}) {
       SCOPED_TRACE(std::to_string(bits) + (dither ? " bits, dithered" : " bits"));
       GifWriter w = writerFor(s, bits, dither, 24);
       w.converter.dither = dither;
