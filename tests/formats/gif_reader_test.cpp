@@ -99,19 +99,6 @@ TEST(GifReader, ConformanceFilesMatchGiflib) {
   EXPECT_GE(decoded, 20);
 }
 
-TEST(GifReader, InterlacedTwinDecodesLikePlainOne) {
-  const auto plain = test::readBytes(test::testdata("gif/giflib/treescap.gif"));
-  const auto interlaced = test::readBytes(test::testdata("gif/giflib/treescap-interlaced.gif"));
-  GifReader reader;
-  ImageRecord a, b;
-  ASSERT_TRUE(readGifMemory(reader, plain.data(), plain.size(), a));
-  EXPECT_FALSE(reader.interlaced);
-  ASSERT_TRUE(readGifMemory(reader, interlaced.data(), interlaced.size(), b));
-  EXPECT_TRUE(reader.interlaced);
-  ASSERT_EQ(a.pixels.size(), b.pixels.size());
-  EXPECT_EQ(0, std::memcmp(a.pixels.data(), b.pixels.data(), a.pixels.size()));
-}
-
 GiflibImageSpec placedImage(bool interlaced) {
   GiflibImageSpec spec;
   spec.screenWidth = spec.screenHeight = 20;

@@ -43,11 +43,11 @@ IndexedSource makeSource(int32_t width, int32_t height, int entries, uint32_t st
   return s;
 }
 
-GifWriter writerFor(const IndexedSource& s, int targetBits, bool interlace, int sourceBits = 8) {
+GifWriter writerFor(const IndexedSource& s, int targetBits, bool interlace) {
   GifWriter w;
   w.converter.width = s.width;
   w.converter.height = s.height;
-  setDepthConversion(w.converter, sourceBits, targetBits);
+  setDepthConversion(w.converter, 8, targetBits);
   w.interlace = interlace;
   return w;
 }
@@ -86,10 +86,10 @@ void expectGiflibReads(const std::vector<uint8_t>& file, const std::vector<uint8
 TEST(GifWriter, EightBitImagesReadBackInGiflib) {
   test::TempFolder folder;
   const auto path = folder / "out.gif";
-  for (int32_t width = 1; width <= 70; ++width)
+  // Widths around the powers of two, heights that leave each interlace pass short or empty.
+  for (const int32_t width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 70})
     for (const int32_t height : {1, 2, 5, 13}) {
       for (const bool interlace : {false, true}) {
-        if (height < 13 && interlace != ((width + height) % 2 == 1)) continue;
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + (interlace ? " i" : ""));
         const IndexedSource s = makeSource(width, height, 1 + (width * 7) % 256, width * 100 + height);
         GifWriter w = writerFor(s, 8, interlace);
@@ -172,19 +172,6 @@ TEST(GifLzwEncoder, EveryCodeSizeReadsBackInGiflibAndOurDecoder) {
       }
     }
   }
-}
-
-TEST(GifLzwEncoder, WorstCaseStaysWithinTheBound) {
-  // No repeated pair at all for a long time: every pixel costs a full code.
-  std::vector<uint8_t> pixels;
-  for (int round = 0; round < 40; ++round)
-    for (int a = 0; a < 256; ++a) pixels.push_back(static_cast<uint8_t>(a * 7 + round));
-  std::vector<uint8_t> codes(gifLzwBound(pixels.size()));
-  const size_t written = encodeGifLzw(pixels.data(), pixels.size(), 8, codes.data());
-  EXPECT_LE(written, codes.size());
-  std::vector<uint8_t> decoded(pixels.size());
-  decodeGifLzw(codes.data(), written, 8, decoded.data(), decoded.size());
-  EXPECT_EQ(decoded, pixels);
 }
 
 TEST(GifLzwEncoder, OnePixelIsClearPixelEnd) {
@@ -307,34 +294,6 @@ TEST(GifWriter, LowerDepthsReadBackInGiflib) {
         EXPECT_TRUE(oracle.transparent);
         EXPECT_EQ(oracle.transparentIndex, w.transparentIndex);
       }
-    }
-  }
-}
-
-TEST(GifWriter, TrueColourSourcesReadBackInGiflib) {
-  test::TempFolder folder;
-  const auto path = folder / "out.gif";
-  IndexedSource s;
-  s.width = 50;
-  s.height = 30;
-  const size_t stride = paddedStride(s.width, 24);
-  s.rows.assign(stride * s.height, 0);
-  for (int32_t y = 0; y < s.height; ++y)
-    for (int32_t x = 0; x < s.width; ++x) {
-      uint8_t* p = &s.rows[y * stride + 3 * x];
-      p[0] = static_cast<uint8_t>(x * 5);
-      p[1] = static_cast<uint8_t>(y * 8);
-      p[2] = static_cast<uint8_t>((x * y) & 0xFF);
-    }
-  for (const int bits : {8, 4, 2, 1}) {
-    for (const bool dither : {false, bits == 1}) {
-      SCOPED_TRACE(std::to_string(bits) + (dither ? " bits, dithered" : " bits"));
-      GifWriter w = writerFor(s, bits, dither, 24);
-      w.converter.dither = dither;
-      const Reduced r = reduce(s, w);
-      ASSERT_TRUE(r.ok);
-      ASSERT_TRUE(writeGif(w, path, nullptr, s.rows.data()));
-      expectGiflibReads(test::readBytes(path), r.topDown, r.palette, 1 << bits, s.width, s.height);
     }
   }
 }
