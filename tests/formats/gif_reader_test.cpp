@@ -350,6 +350,29 @@ TEST(GifLzwDecoder, HostileCodeStreamsStayInsideTheOutput) {
   }
 }
 
+// Data far longer than a picture of its size needs (here 800 clear codes before the one pixel)
+// is gathered whole, never past its buffer.
+TEST(GifReader, TakesMoreDataThanThePictureNeeds) {
+  CodePacker codes;
+  for (int i = 0; i < 800; ++i) codes.put(4, 3);
+  codes.put(1, 3);
+  codes.put(5, 3);
+  const auto data = codes.finish();
+  test::Bytes file;
+  file.text("GIF89a").le16(1).le16(1).u8(0x80).u8(0).u8(0).u8(1).u8(2).u8(3).u8(4).u8(5).u8(6);
+  file.u8(0x2C).le16(0).le16(0).le16(1).le16(1).u8(0).u8(2);
+  for (size_t at = 0; at < data.size(); at += 255) {
+    const size_t n = std::min<size_t>(255, data.size() - at);
+    file.u8(static_cast<uint32_t>(n));
+    file.data.insert(file.data.end(), data.begin() + at, data.begin() + at + n);
+  }
+  file.u8(0).u8(';');
+  GifReader reader;
+  ImageRecord record;
+  ASSERT_TRUE(readGifMemory(reader, file.data.data(), file.data.size(), record));
+  EXPECT_EQ(record.pixels.data()[0], 1);
+}
+
 // A valid stream that fills the table and goes on without a clear code: the table stays full
 // and the codes stay 12 bits wide. giflib must read it the same way.
 TEST(GifLzwDecoder, FullTableWithoutClearMatchesGiflib) {
