@@ -575,6 +575,17 @@ bool decodePng(PngReader& r) {
   r.bytesPerPixel = target.format.bytesPerPixel;
   r.outputDepth = target.format.outputDepth;
 
+  // Deflate expands at most about 1032 to 1: image data that the whole input cannot hold is
+  // refused before a pixel block is taken, so a tiny file cannot claim gigabytes.
+  static constexpr uint64_t kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
+  const uint64_t leastImageBytes = static_cast<uint64_t>(r.width) * static_cast<uint64_t>(r.height) *
+                                   kChannels[r.colourType] * r.bitDepth / 8;
+  if (checkedBlockSize(static_cast<int64_t>(paddedStride(r.width, r.outputDepth)), r.height) >=
+      kMaxBlockSize)
+    return fail(r, Status::BadImage);
+  if (leastImageBytes > 1100 * static_cast<uint64_t>(r.length()) + 4096)
+    return fail(r, Status::Truncated);
+
   ImageRecord& record = *r.image;
   if (r.colourType == 0 || r.colourType == 4) {
     const int step = r.bitDepth == 1 ? 255 : r.bitDepth == 2 ? 85 : r.bitDepth == 4 ? 17 : 1;

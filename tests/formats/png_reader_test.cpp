@@ -294,6 +294,9 @@ TEST(PngReader, ChunkRulesGiveTheirStatus) {
       {PngBuilder().header(1, 1, 8, 2, 2).end().bytes, Status::BadInterlace},
       // refused before anything is allocated for it
       {PngBuilder().header(0x7FFFFFFF, 0x7FFFFFFF, 8, 6).end().bytes, Status::BadImage},
+      // a picture far larger than any data the file could inflate to
+      {PngBuilder().header(30000, 30000, 8, 0).chunk("IDAT", zlibOf({0, 1})).end().bytes,
+       Status::Truncated},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE("case " + std::to_string(i));
