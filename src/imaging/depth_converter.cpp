@@ -1,6 +1,7 @@
 #include "imaging/depth_converter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -258,7 +259,10 @@ class NearestColour {
     const uint32_t colour = static_cast<uint32_t>(r << 16 | g << 8 | b);
     const uint32_t slot = (colour * 2654435761u) >> (32 - kMemoBits);
     if (memoColour_[slot] == colour) return memoIndex_[slot];
-    const uint32_t number = (r >> 2) << 12 | (g >> 2) << 6 | (b >> 2);
+    // The 64 fine cells of one coarse cell lie together, so that nearby colours share cache
+    // lines.
+    const uint32_t number = (r >> 4) << 14 | (g >> 4) << 10 | (b >> 4) << 6 |
+                            ((r >> 2) & 3) << 4 | ((g >> 2) & 3) << 2 | ((b >> 2) & 3);
     Cell& cell = fine_[number];
     if (cell.start == kUnbuilt) buildFine(number, cell);
     const Candidate* c = candidates_.data() + cell.start;
@@ -319,8 +323,10 @@ class NearestColour {
   }
 
   void buildFine(uint32_t number, Cell& cell) {
-    const int r = static_cast<int>(number >> 12), g = (number >> 6) & 63, b = number & 63;
-    const uint32_t coarseNumber = (r >> 2) << 8 | (g >> 2) << 4 | (b >> 2);
+    const uint32_t coarseNumber = number >> 6;
+    const int r = static_cast<int>((coarseNumber >> 8) << 2 | ((number >> 4) & 3));
+    const int g = static_cast<int>(((coarseNumber >> 4) & 15) << 2 | ((number >> 2) & 3));
+    const int b = static_cast<int>((coarseNumber & 15) << 2 | (number & 3));
     Cell& coarse = coarse_[coarseNumber];
     if (coarse.start == kUnbuilt)
       buildCell(paletteCandidates_.data(), static_cast<uint32_t>(paletteCandidates_.size()),

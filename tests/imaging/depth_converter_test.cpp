@@ -33,9 +33,9 @@ struct TrueColourImage {
   }
 };
 
-TrueColourImage noise(int32_t w, int32_t h, unsigned seed) {
+TrueColourImage noise(int32_t w, int32_t h, unsigned start) {
   TrueColourImage image(w, h);
-  std::mt19937 random(seed);
+  std::mt19937 random(start);
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x)
       image.set(x, y, {static_cast<uint8_t>(random()), static_cast<uint8_t>(random()),
