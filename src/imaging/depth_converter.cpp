@@ -226,10 +226,11 @@ void storeRow(const IndexTarget& target, int32_t y, const uint8_t* indices, int3
 // Nearest palette entry: smallest unweighted squared distance, the first entry winning ties.
 // Candidates are kept per cell of the colour cube: an entry whose nearest possible distance to
 // the cell exceeds the smallest farthest distance of any entry can never be nearest inside the
-// cell, so leaving it out changes no result. Cells of 4 x 4 x 4 colours take their candidates
-// from the enclosing cell of 16 x 16 x 16 (what the larger cell excludes, the smaller one would
-// exclude too), so building them stays cheap. Candidates keep palette order, so the first of
-// equal distances still wins.
+// cell, so leaving it out changes no result. A cell of 16 x 16 x 16 colours is prepared when a
+// pixel first falls into it: its candidates, then from those the candidates of its 64 cells of
+// 4 x 4 x 4 (what the larger cell excludes, a smaller one inside it excludes too). The small
+// cells of one large cell and their lists sit together in memory, as nearby colours do in an
+// image. Candidates keep palette order, so the first of equal distances still wins.
 
 class NearestColour {
  public:
@@ -238,12 +239,11 @@ class NearestColour {
 
   bool prepare() {
     try {
-      coarse_.assign(kCoarseCells, Cell{kUnbuilt, 0});
-      fine_.assign(kFineCells, Cell{kUnbuilt, 0});
+      blocks_.assign(kLargeCells, kUnbuilt);
       memoColour_.assign(kMemoSize, UINT32_MAX);
       memoIndex_.assign(kMemoSize, 0);
       candidates_.reserve(64 * 1024);
-      paletteCandidates_.reserve(256);
+      cells_.reserve(64 * 256);
       for (int i = 0; i < count_; ++i)
         paletteCandidates_.push_back(
             {palette_[i].blue, palette_[i].green, palette_[i].red, static_cast<uint8_t>(i)});
@@ -253,18 +253,20 @@ class NearestColour {
     return true;
   }
 
-  int find(int b, int g, int r) {
+  // False only when memory runs out while a cell is prepared.
+  bool find(int b, int g, int r, int& index) {
     // Neighbouring pixels often repeat a colour, even with diffusion: a direct-mapped memo of
     // recent answers saves many searches.
     const uint32_t colour = static_cast<uint32_t>(r << 16 | g << 8 | b);
     const uint32_t slot = (colour * 2654435761u) >> (32 - kMemoBits);
-    if (memoColour_[slot] == colour) return memoIndex_[slot];
-    // The 64 fine cells of one coarse cell lie together, so that nearby colours share cache
-    // lines.
-    const uint32_t number = (r >> 4) << 14 | (g >> 4) << 10 | (b >> 4) << 6 |
-                            ((r >> 2) & 3) << 4 | ((g >> 2) & 3) << 2 | ((b >> 2) & 3);
-    Cell& cell = fine_[number];
-    if (cell.start == kUnbuilt) buildFine(number, cell);
+    if (memoColour_[slot] == colour) {
+      index = memoIndex_[slot];
+      return true;
+    }
+    const uint32_t large = (r >> 4) << 8 | (g >> 4) << 4 | (b >> 4);
+    if (blocks_[large] == kUnbuilt && !buildBlock(large)) return false;
+    const Cell& cell =
+        cells_[blocks_[large] + (((r >> 2) & 3) << 4 | ((g >> 2) & 3) << 2 | ((b >> 2) & 3))];
     const Candidate* c = candidates_.data() + cell.start;
     int best = 195076;  // more than 3 x 255 x 255
     int bestIndex = 0;
@@ -276,7 +278,8 @@ class NearestColour {
     }
     memoColour_[slot] = colour;
     memoIndex_[slot] = static_cast<uint8_t>(bestIndex);
-    return bestIndex;
+    index = bestIndex;
+    return true;
   }
 
  private:
@@ -287,8 +290,7 @@ class NearestColour {
     uint32_t start;
     uint32_t count;
   };
-  static constexpr uint32_t kCoarseCells = 16 * 16 * 16;
-  static constexpr uint32_t kFineCells = 64 * 64 * 64;
+  static constexpr uint32_t kLargeCells = 16 * 16 * 16;
   static constexpr uint32_t kUnbuilt = UINT32_MAX;
   static constexpr int kMemoBits = 12;
   static constexpr uint32_t kMemoSize = 1u << kMemoBits;
@@ -300,52 +302,51 @@ class NearestColour {
     return std::max(std::abs(value - low), std::abs(value - (low + side)));
   }
 
-  // Appends the candidates among `from` for the cell [low, low + side] on each channel.
-  void buildCell(const Candidate* from, uint32_t count, int lowB, int lowG, int lowR, int side,
-                 Cell& cell) {
+  // The candidates among `from` for the cell [low, low + side] on each channel, into `out`.
+  void selectCandidates(const std::vector<Candidate>& from, int lowB, int lowG, int lowR,
+                        int side, std::vector<Candidate>& out) const {
     int bound = INT32_MAX;
-    for (uint32_t i = 0; i < count; ++i) {
-      const Candidate& p = from[i];
+    for (const Candidate& p : from) {
       const int far = sq_[farthestGap(p.blue, lowB, side)] + sq_[farthestGap(p.green, lowG, side)] +
                       sq_[farthestGap(p.red, lowR, side)];
       bound = std::min(bound, far);
     }
     // The entry with the smallest farthest gap always qualifies, so no cell is empty.
-    const size_t start = candidates_.size();
-    for (uint32_t i = 0; i < count; ++i) {
-      const Candidate p = from[i];  // a copy: `from` may live in the vector that grows
+    for (const Candidate& p : from) {
       const int near = sq_[nearestGap(p.blue, lowB, side)] + sq_[nearestGap(p.green, lowG, side)] +
                        sq_[nearestGap(p.red, lowR, side)];
-      if (near <= bound) candidates_.push_back(p);
+      if (near <= bound) out.push_back(p);
     }
-    cell.start = static_cast<uint32_t>(start);
-    cell.count = static_cast<uint32_t>(candidates_.size() - start);
   }
 
-  void buildFine(uint32_t number, Cell& cell) {
-    const uint32_t coarseNumber = number >> 6;
-    const int r = static_cast<int>((coarseNumber >> 8) << 2 | ((number >> 4) & 3));
-    const int g = static_cast<int>(((coarseNumber >> 4) & 15) << 2 | ((number >> 2) & 3));
-    const int b = static_cast<int>((coarseNumber & 15) << 2 | (number & 3));
-    Cell& coarse = coarse_[coarseNumber];
-    if (coarse.start == kUnbuilt)
-      buildCell(paletteCandidates_.data(), static_cast<uint32_t>(paletteCandidates_.size()),
-                (b >> 2) << 4, (g >> 2) << 4, (r >> 2) << 4, 15, coarse);
-    // Copied out first: the coarse list sits in the vector the fine list is appended to.
-    scratch_.assign(candidates_.begin() + coarse.start,
-                    candidates_.begin() + coarse.start + coarse.count);
-    buildCell(scratch_.data(), static_cast<uint32_t>(scratch_.size()), b << 2, g << 2, r << 2, 3,
-              cell);
+  bool buildBlock(uint32_t large) {
+    const int lowR = static_cast<int>(large >> 8) << 4;
+    const int lowG = static_cast<int>((large >> 4) & 15) << 4;
+    const int lowB = static_cast<int>(large & 15) << 4;
+    try {
+      largeCandidates_.clear();
+      selectCandidates(paletteCandidates_, lowB, lowG, lowR, 15, largeCandidates_);
+      blocks_[large] = static_cast<uint32_t>(cells_.size());
+      for (int small = 0; small < 64; ++small) {
+        const size_t start = candidates_.size();
+        selectCandidates(largeCandidates_, lowB + ((small & 3) << 2), lowG + (((small >> 2) & 3) << 2),
+                         lowR + ((small >> 4) << 2), 3, candidates_);
+        cells_.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(candidates_.size() - start)});
+      }
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
   }
 
   const RgbQuad* palette_;
   int count_;
   const int32_t* sq_;
-  std::vector<Cell> coarse_;
-  std::vector<Cell> fine_;
+  std::vector<uint32_t> blocks_;  // per large cell: its first small cell in cells_
+  std::vector<Cell> cells_;
   std::vector<Candidate> candidates_;
   std::vector<Candidate> paletteCandidates_;
-  std::vector<Candidate> scratch_;
+  std::vector<Candidate> largeCandidates_;
   std::vector<uint32_t> memoColour_;
   std::vector<uint8_t> memoIndex_;
 };
@@ -546,11 +547,13 @@ struct ColourRow {
   uint8_t* current;
   uint8_t* next;
   uint8_t* indices;
+  bool failed = false;
 
   template <bool Right, bool Below, bool BelowLeft, bool BelowRight>
   void visit(int32_t x) {
     uint8_t* p = current + 4 * x;
-    const int index = nearest.find(p[0], p[1], p[2]);
+    int index = 0;
+    failed |= !nearest.find(p[0], p[1], p[2], index);
     indices[x] = static_cast<uint8_t>(index);
     const RgbQuad& q = palette[index];
     const int error[3] = {p[0] - q.blue, p[1] - q.green, p[2] - q.red};
@@ -577,13 +580,16 @@ bool mapNearest(const Lookups& t, const SourceColours& source, const RgbQuad* pa
       const uint8_t* in = source.row(y);
       for (int32_t x = 0; x < width; ++x) {
         const uint32_t key = source.at(in, x);
-        rowIndices[x] = static_cast<uint8_t>(
-            nearest.find(key & 0xFF, (key >> 8) & 0xFF, static_cast<int>(key >> 16)));
+        int index = 0;
+        if (!nearest.find(key & 0xFF, (key >> 8) & 0xFF, static_cast<int>(key >> 16), index))
+          return false;
+        rowIndices[x] = static_cast<uint8_t>(index);
       }
     } else {
       const bool lastRow = y + 1 == height;
       if (!lastRow) source.loadRow(y + 1, row.next);
       forRowPositions(width, lastRow, row);
+      if (row.failed) return false;
       std::swap(row.current, row.next);
     }
     storeRow(target, y, rowIndices, width);
