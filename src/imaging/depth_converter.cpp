@@ -20,10 +20,11 @@ int64_t sourceStride(const DepthConverter& c) {
 
 struct ArithmeticTables {
   int32_t square[511];   // d * d for d = -255..255
-  int32_t share1[511];   // round(e / 16), halves away from zero, e = -255..255
-  int32_t share3[511];
-  int32_t share5[511];
-  int32_t share7[511];
+  // round(k x e / 16) for k = 7, 5, 3, 1, halves away from zero, e = -255..255: the four
+  // shares of one error side by side, as each diffusion step needs all of them.
+  struct Shares {
+    int16_t right, below, belowLeft, belowRight;
+  } shares[511];
   uint8_t clamp[766];    // v clamped to 0..255 for v = -255..510
 
   ArithmeticTables() {
@@ -31,10 +32,8 @@ struct ArithmeticTables {
       square[d + 255] = d * d;
       const int magnitude = d < 0 ? -d : d;
       const int sign = d < 0 ? -1 : 1;
-      share1[d + 255] = sign * ((magnitude * 1 + 8) / 16);
-      share3[d + 255] = sign * ((magnitude * 3 + 8) / 16);
-      share5[d + 255] = sign * ((magnitude * 5 + 8) / 16);
-      share7[d + 255] = sign * ((magnitude * 7 + 8) / 16);
+      auto share = [&](int k) { return static_cast<int16_t>(sign * ((magnitude * k + 8) / 16)); };
+      shares[d + 255] = {share(7), share(5), share(3), share(1)};
     }
     for (int v = -255; v <= 510; ++v) clamp[v + 255] = static_cast<uint8_t>(std::clamp(v, 0, 255));
   }
@@ -48,18 +47,12 @@ const ArithmeticTables& arithmetic() {
 // Offset views so that the tables can be indexed by signed values directly.
 struct Lookups {
   const int32_t* sq;
-  const int32_t* s1;
-  const int32_t* s3;
-  const int32_t* s5;
-  const int32_t* s7;
+  const ArithmeticTables::Shares* shares;
   const uint8_t* clamp;
   Lookups() {
     const ArithmeticTables& t = arithmetic();
     sq = t.square + 255;
-    s1 = t.share1 + 255;
-    s3 = t.share3 + 255;
-    s5 = t.share5 + 255;
-    s7 = t.share7 + 255;
+    shares = t.shares + 255;
     clamp = t.clamp + 255;
   }
 };
@@ -420,11 +413,11 @@ void measureBox(const WeightedColour* colours, Box& box) {
 template <int Step, int Channels, bool Right, bool Below, bool BelowLeft, bool BelowRight>
 inline void diffuse(const Lookups& t, uint8_t* here, uint8_t* under, const int* error) {
   for (int ch = 0; ch < Channels; ++ch) {
-    const int e = error[ch];
-    if (Right) here[Step + ch] = t.clamp[here[Step + ch] + t.s7[e]];
-    if (Below) under[ch] = t.clamp[under[ch] + t.s5[e]];
-    if (BelowLeft) under[ch - Step] = t.clamp[under[ch - Step] + t.s3[e]];
-    if (BelowRight) under[Step + ch] = t.clamp[under[Step + ch] + t.s1[e]];
+    const ArithmeticTables::Shares share = t.shares[error[ch]];
+    if (Right) here[Step + ch] = t.clamp[here[Step + ch] + share.right];
+    if (Below) under[ch] = t.clamp[under[ch] + share.below];
+    if (BelowLeft) under[ch - Step] = t.clamp[under[ch - Step] + share.belowLeft];
+    if (BelowRight) under[Step + ch] = t.clamp[under[Step + ch] + share.belowRight];
   }
 }
 
