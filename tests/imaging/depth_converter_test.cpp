@@ -419,6 +419,17 @@ TEST(DepthConverterReduction, UnditheredPixelsGoToTheFirstNearestEntry) {
   EXPECT_EQ(wrong, 0);
 }
 
+TEST(DepthConverterReduction, SingleColumnAndSingleRowDiffuseInsideTheImage) {
+  for (auto [w, h] : {std::pair{1, 300}, {300, 1}, {2, 150}}) {
+    TrueColourImage image = noise(w, h, 17);
+    DepthConverter c = converterFor(w, h, 24, 4, true);
+    RgbQuad palette[256] = {};
+    std::vector<uint8_t> indices(static_cast<size_t>(w) * h);
+    ASSERT_TRUE(convertToIndexBytes(c, nullptr, image.pixels.data(), palette, indices.data()));
+    for (uint8_t index : indices) ASSERT_LT(index, 16);
+  }
+}
+
 TEST(DepthConverterReduction, EightBitsDitheredFromIndexedSourceKeepsLimits) {
   // An 8-bit source never needs more than 256 entries, so 8 bits is exact; 4 bits dithered
   // reduces it and every index stays inside the palette.
