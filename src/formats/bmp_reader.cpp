@@ -116,6 +116,13 @@ bool convertMasks(BmpReader& r, uint64_t pixelOffset, int bits) {
   } else if (h.biCompression != 0) {
     return fail(r, Status::BadImage);
   }
+  const uint64_t sourceStride =
+      bits == 16 ? 2 * ((static_cast<uint64_t>(h.biWidth) + 1) & ~uint64_t{1})
+                 : 4 * static_cast<uint64_t>(h.biWidth);
+  // Rows that end before the input does are refused, so a tiny file cannot make the reader take
+  // gigabytes for pixels it does not hold.
+  if (pixelOffset + sourceStride * static_cast<uint64_t>(h.biHeight) > r.length())
+    return fail(r, Status::Truncated);
   ImageRecord& record = *r.image;
   const Status status = record.allocatePixels(h.biWidth, h.biHeight, 24, h.biXPelsPerMeter,
                                               h.biYPelsPerMeter);
@@ -130,20 +137,13 @@ bool convertMasks(BmpReader& r, uint64_t pixelOffset, int bits) {
     return true;
   }
 
-  const uint64_t sourceStride =
-      bits == 16 ? 2 * ((static_cast<uint64_t>(h.biWidth) + 1) & ~uint64_t{1})
-                 : 4 * static_cast<uint64_t>(h.biWidth);
   const uint64_t outStride = paddedStride(h.biWidth, 24);
   const int bytes = bits / 8;
-  // Rows past the end of the input are left zero rather than read.
-  const uint64_t available = r.length() > pixelOffset ? r.length() - pixelOffset : 0;
   for (int32_t y = 0; y < h.biHeight; ++y) {
-    const uint64_t rowStart = y * sourceStride;
+    const uint8_t* in = r.dataStart + pixelOffset + y * sourceStride;
     uint8_t* out = record.pixels.data() + y * outStride;
     for (int32_t x = 0; x < h.biWidth; ++x) {
-      const uint64_t at = rowStart + static_cast<uint64_t>(x) * bytes;
-      if (at + bytes > available) return true;
-      const uint8_t* p = r.dataStart + pixelOffset + at;
+      const uint8_t* p = in + static_cast<int64_t>(x) * bytes;
       const uint64_t pixel = bits == 16 ? loadLe16(p) : loadLe32(p);
       out[3 * x] = blue.scale(pixel);
       out[3 * x + 1] = green.scale(pixel);

@@ -222,15 +222,12 @@ TEST(BmpReader, ShortTailsAreZeroOrRefused) {
   const uint8_t expected[8] = {4, 5, 6, 0, 0, 0, 0, 0};
   for (int i = 0; i < 8; ++i) EXPECT_EQ(loaded->record.pixels.data()[i], expected[i]) << i;
 
-  // 16 bits ending inside the pixel rows: the rows never read past the input.
+  // 16 bits and 1 bit whose rows end early are refused: a tiny file must not make the reader
+  // take memory for a huge picture it does not hold.
   auto sixteen = makeBmp(2, 2, 16, {}, {0xFF, 0x7F, 0xFF, 0x7F, 0xFF, 0x7F, 0xFF, 0x7F});
-  sixteen.resize(sixteen.size() - 3);
-  auto partial = loadBytes(sixteen);
-  ASSERT_TRUE(partial->ok);
-  EXPECT_EQ(pixelAt(partial->record, 0, 1), (RgbColour{255, 255, 255}));
-  EXPECT_EQ(pixelAt(partial->record, 1, 0), (RgbColour{0, 0, 0}));
-
-  // 1 bit whose rows end early is refused.
+  sixteen.resize(sixteen.size() - 1);
+  EXPECT_EQ(loadBytes(sixteen)->reader.status, Status::Truncated);
+  EXPECT_EQ(loadBytes(makeBmp(30000, 30000, 32, {}, {0, 0, 0, 0}))->reader.status, Status::Truncated);
   auto oneBit = makeBmp(8, 2, 1, {{0, 0, 0, 0}, {255, 255, 255, 0}}, {0xFF, 0, 0, 0, 0xFF, 0, 0, 0});
   oneBit.resize(oneBit.size() - 2);
   EXPECT_EQ(loadBytes(oneBit)->reader.status, Status::Truncated);
