@@ -286,7 +286,68 @@ std::string commentText(const ConversionSettings& s, size_t maxBytes) {
   return text;
 }
 
-bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path) {
+// Whether the processing chain turned the pixels, so that the copied EXIF orientation no longer
+// applies to them.
+bool chainTurned(const ConversionSettings& s, int32_t orientation) {
+  if (s.TurOpt >= 1 && s.TurOpt <= 3) return true;
+  return s.TurOpt == 4 && (orientation == 3 || orientation == 6 || orientation == 8);
+}
+
+// The source's EXIF payload, read again from the source (the loader does not keep its bytes).
+bool takeSourceExif(const JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
+                    bool resetOrientation, std::vector<uint8_t>& payload) {
+  if (ws.sourceKind != SourceKind::Folder && entry) return false;  // members are not re-extracted yet
+  MappedFile source;
+  if (!source.open(std::filesystem::path(QFile::encodeName(sourcePath).toStdString()))) return false;
+  return takeExifCopy(source.data(), source.size(), resetOrientation, payload);
+}
+
+// The written file's EXIF thumbnail made again from the working image: at most 160 pixels on the
+// longer side.
+void regenerateThumbnail(const JobWorkspace& ws, const std::filesystem::path& path) {
+  const WorkingImage& image = ws.image;
+  ThumbnailImage thumbnail;
+  thumbnail.xPelsPerMeter = image.workXPelsPerMeter;
+  thumbnail.yPelsPerMeter = image.workYPelsPerMeter;
+  thumbnail.greyscale = ws.plan.greyscale;
+  thumbnail.dither = ws.settings.Dither;
+  if (image.workWidth <= 160 && image.workHeight <= 160) {
+    thumbnail.width = image.workWidth;
+    thumbnail.height = image.workHeight;
+    thumbnail.bitCount = image.workBitCount;
+    thumbnail.palette = image.palette;
+    thumbnail.pixels = image.pixels.data();
+    regenerateExifThumbnail(path, thumbnail);
+    return;
+  }
+}
+
+bool writeJpegOutput(JobWorkspace& ws, const std::filesystem::path& path, const FileEntry* entry,
+                     const QString& sourcePath) {
+  const ConversionSettings& s = ws.settings;
+  const WorkingImage& image = ws.image;
+  JpegWriter& w = ws.jpegWriter;
+  setupJpegWriter(w, image.workWidth, image.workHeight, image.workBitCount);
+  setJpegWriterOptions(w, s.Quality, s.Sampling, ws.plan.greyscale, s.Progressive);
+  w.xPelsPerMeter = image.workXPelsPerMeter;
+  w.yPelsPerMeter = image.workYPelsPerMeter;
+  w.converter.dither = s.Dither;
+  // Orientation 1 only when the pixels were turned; otherwise the source's value still holds.
+  const bool copyExif = image.hasExif && s.CopyExif &&
+                        takeSourceExif(ws, entry, sourcePath,
+                                       chainTurned(s, image.exifOrientation), w.exif);
+  w.comment = commentText(s, 4095);
+  const bool ok = s.Limit ? writeJpegWithLimit(w, path, image.palette, image.pixels.data(),
+                                               static_cast<uint32_t>(s.LmtVal))
+                          : writeJpeg(w, path, image.palette, image.pixels.data());
+  w.comment.clear();
+  if (!ok) return fail(ws, "write", w.status);
+  if (copyExif) regenerateThumbnail(ws, path);
+  return true;
+}
+
+bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path, const FileEntry* entry,
+                 const QString& sourcePath) {
   const ConversionSettings& s = ws.settings;
   const WorkingImage& image = ws.image;
   const JobPlan& plan = ws.plan;
@@ -318,25 +379,8 @@ bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path) {
       if (writePng(w, path, image.palette, image.pixels.data())) return true;
       return fail(ws, "write", w.status);
     }
-    case OutputFormat::Jpeg: {
-      JpegWriter& w = ws.jpegWriter;
-      w.width = image.workWidth;
-      w.height = image.workHeight;
-      w.bitCount = image.workBitCount;
-      w.quality = s.Quality;
-      w.sampling = s.Sampling;
-      w.greyscale = plan.greyscale;
-      w.progressive = s.Progressive;
-      w.xPelsPerMeter = image.workXPelsPerMeter;
-      w.yPelsPerMeter = image.workYPelsPerMeter;
-      w.dither = s.Dither;
-      w.comment = commentText(s, 4095);
-      w.limitSize = s.Limit;
-      w.limitKiloBytes = s.LmtVal;
-      w.exif.clear();
-      if (writeJpeg(w, path, image.palette, image.pixels.data())) return true;
-      return fail(ws, "write", w.status);
-    }
+    case OutputFormat::Jpeg:
+      return writeJpegOutput(ws, path, entry, sourcePath);
     case OutputFormat::Tiff: {
       TiffWriter& w = ws.tiffWriter;
       setConverter(w.converter, image, target, s.Dither);
@@ -380,7 +424,9 @@ bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& source
   bool ok = !temporary.isEmpty();
   if (!ok) fail(ws, "temporary file", Status::CannotCreate);
   if (ok && !processImage(ws.image, ws.tables)) ok = fail(ws, "processing", Status::NoMemory);
-  if (ok) ok = writeOutput(ws, std::filesystem::path(QFile::encodeName(temporary).toStdString()));
+  if (ok)
+    ok = writeOutput(ws, std::filesystem::path(QFile::encodeName(temporary).toStdString()), entry,
+                     sourcePath);
   ws.image.pixels.reset();
   if (!ok) {
     if (!temporary.isEmpty()) removeFile(temporary);
