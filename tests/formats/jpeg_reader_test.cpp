@@ -140,7 +140,9 @@ TEST(JpegReader, OrientationSamplesReadOnlyTheTurnsTheConverterActsOn) {
       ASSERT_TRUE(readJpegFile(reader, test::testdata(name), record));
       const int expected = n == 3 || n == 6 || n == 8 ? n : 1;
       EXPECT_EQ(reader.orientation, expected);
-      if (n != 0) EXPECT_TRUE(reader.hasExif);
+      if (n != 0) {
+        EXPECT_TRUE(reader.hasExif);
+      }
     }
   }
   for (int n = 2; n <= 8; ++n) {
