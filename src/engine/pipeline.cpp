@@ -7,6 +7,7 @@
 #include <new>
 
 #include "formats/exif.h"
+#include "formats/jpeg_transform.h"
 #include "platform/files.h"
 
 namespace velorin {
@@ -406,7 +407,67 @@ bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path, const File
 
 bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
                      QString& temporaryPath) {
-  return fail(ws, "lossless transform", Status::NotFormat);  // not built yet
+  ws.failure = {};
+  const ConversionSettings& s = ws.settings;
+  WorkingImage& image = ws.image;
+  image.hasExif = false;
+  image.exifOrientation = 1;
+  image.hasExifDateTime = false;
+  if (ws.sourceKind != SourceKind::Folder && entry)
+    return fail(ws, "load", Status::NotFormat);  // members are not extracted yet
+  MappedFile source;
+  if (!source.open(std::filesystem::path(QFile::encodeName(sourcePath).toStdString())))
+    return fail(ws, "load", Status::Truncated);
+  if (s.TurOpt != 0) image.exifOrientation = readExifOrientation(source.data(), source.size());
+  int32_t rotation = 0;
+  if (s.TurOpt >= 1 && s.TurOpt <= 3) {
+    rotation = s.TurOpt;
+  } else if (s.TurOpt == 4) {
+    rotation = image.exifOrientation == 6 ? 1 : image.exifOrientation == 3 ? 2
+             : image.exifOrientation == 8 ? 3 : 0;
+  }
+  JpegTransform transform;
+  setJpegTransformRequest(transform, rotation, ws.plan.greyscale, s.Marker, s.Progressive);
+  const QString temporary = createTemporaryFile(ws.temporaryFolder);
+  if (temporary.isEmpty()) return fail(ws, "temporary file", Status::CannotCreate);
+  const std::filesystem::path output(QFile::encodeName(temporary).toStdString());
+  if (!transformJpeg(transform, source.data(), source.size(), output)) {
+    removeFile(temporary);
+    return fail(ws, "lossless transform", transform.status);
+  }
+  // The transform saw the source's components, so it knows whether greyscale changed colours.
+  const bool turned = transform.transform != kTransformNone;
+  const bool madeGrey = transform.forceGreyscale && transform.sourceIsColour;
+  if (s.Marker == 2 && (turned || madeGrey)) transformExifThumbnail(output, transform);
+  if (s.NameSet == 1)
+    image.hasExifDateTime = readExifDateTime(source.data(), source.size(), image.exifDateTime);
+  image.workWidth = static_cast<int32_t>(transform.outputWidth);
+  image.workHeight = static_cast<int32_t>(transform.outputHeight);
+  source.close();
+
+  const std::string comment = commentText(s, 4095);
+  if (!comment.empty()) {
+    // The comment goes in while the result is written again from a copy of itself; without a
+    // copy the result stands without the comment.
+    const QString copy = createTemporaryFile(ws.temporaryFolder);
+    if (!copy.isEmpty() && copyFileReplacing(temporary, copy)) {
+      MappedFile copied;
+      Status status = Status::Ok;
+      const bool inserted =
+          copied.open(std::filesystem::path(QFile::encodeName(copy).toStdString())) &&
+          insertJpegComment(copied.data(), copied.size(), output, comment, status);
+      copied.close();
+      removeFile(copy);
+      if (!inserted) {
+        removeFile(temporary);
+        return fail(ws, "comment", status == Status::Ok ? Status::Truncated : status);
+      }
+    } else if (!copy.isEmpty()) {
+      removeFile(copy);
+    }
+  }
+  temporaryPath = temporary;
+  return true;
 }
 
 }  // namespace

@@ -212,3 +212,127 @@ TEST(JpegPipeline, CommentAndSizeLimitReachTheWriter) {
 
 }  // namespace
 }  // namespace velorin
+
+namespace velorin {
+namespace {
+
+std::vector<uint8_t> thumbnailOf(const std::vector<uint8_t>& jpeg, const test::TempFolder& folder) {
+  const auto path = folder / "with-thumbnail.jpg";
+  test::writeBytes(path, jpeg);
+  ExifThumbnailInfo info;
+  if (!readExifThumbnailInfo(path, info)) return {};
+  return {info.payload.begin() + info.thumbnailOffset,
+          info.payload.begin() + info.thumbnailOffset + info.thumbnailLength};
+}
+
+std::vector<uint8_t> jpegtranBytes(const std::vector<uint8_t>& input, const std::string& options,
+                                   const test::TempFolder& folder) {
+  test::writeBytes(folder / "jt-in.jpg", input);
+  const std::string command = "jpegtran " + options + " -outfile " + (folder / "jt-out.jpg").string() +
+                              " " + (folder / "jt-in.jpg").string();
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  return test::readBytes(folder / "jt-out.jpg");
+}
+
+ConversionSettings lossless() {
+  ConversionSettings s;
+  s.JTrans = true;
+  s.Marker = 2;
+  return s;
+}
+
+TEST(LosslessPipeline, ExifOrientationTurnsPictureAndThumbnailAndIsReset) {
+  if (std::system("jpegtran -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no jpegtran";
+  test::TempFolder folder;
+  const auto path = folder / "camera.jpg";
+  const auto source = cameraFile(200, 120, 6, true);
+  test::writeBytes(path, source);
+  ConversionSettings s = lossless();
+  s.TurOpt = 4;
+  s.NameSet = 1;
+  auto ws = createJobWorkspace(s);
+  QString temporary;
+  ASSERT_TRUE(convertFile(*ws, nullptr, qpath(path), temporary));
+  const auto out = test::readBytes(QFile::encodeName(temporary).toStdString());
+  QFile::remove(temporary);
+  EXPECT_EQ(test::readBytes(path), source);
+  EXPECT_EQ(ws->image.exifOrientation, 6);
+  EXPECT_TRUE(ws->image.hasExifDateTime);
+  EXPECT_EQ(ws->image.workWidth, 112);  // 120 trimmed to whole 16-pixel iMCUs
+  EXPECT_EQ(ws->image.workHeight, 200);
+
+  const auto reference = jpegtranBytes(source, "-rotate 90 -trim -copy none", folder);
+  EXPECT_TRUE(test::libraryDecode(out).rows == test::libraryDecode(reference).rows);
+  EXPECT_EQ(exifValue(out, 274), 1);
+  EXPECT_EQ(exifValue(out, 40962), 112);
+  EXPECT_EQ(test::listSegments(out)[0].code, 0xE1);
+
+  const auto thumb = thumbnailOf(out, folder);
+  const auto referenceThumb = jpegtranBytes(thumbnailOf(source, folder), "-rotate 90 -trim", folder);
+  const auto a = test::libraryDecode(thumb);
+  const auto b = test::libraryDecode(referenceThumb);
+  ASSERT_TRUE(a.ok);
+  EXPECT_EQ(a.width, b.width);
+  EXPECT_EQ(a.height, b.height);
+  EXPECT_TRUE(a.rows == b.rows);
+}
+
+TEST(LosslessPipeline, MarkerOptionProgressiveGreyscaleAndComment) {
+  test::TempFolder folder;
+  const auto path = folder / "camera.jpg";
+  const auto source = cameraFile(64, 48, 1);
+  test::writeBytes(path, source);
+
+  ConversionSettings s = lossless();
+  s.Marker = 0;
+  s.Progressive = true;
+  Converted out = convert(s, path);
+  ASSERT_TRUE(out.ok);
+  auto segments = test::listSegments(out.bytes);
+  EXPECT_EQ(segments[0].code, 0xE0);
+  bool progressive = false;
+  for (const auto& seg : segments) {
+    EXPECT_NE(seg.code, 0xE1);
+    progressive = progressive || seg.code == 0xC2;
+  }
+  EXPECT_TRUE(progressive);  // TurOpt 0 still rewrites
+  EXPECT_TRUE(test::libraryDecode(out.bytes).rows == test::libraryDecode(source).rows);
+
+  // Greyscale from colour turns the thumbnail grey too.
+  s = lossless();
+  s.DepOpt = 6;
+  out = convert(s, path);
+  ASSERT_TRUE(out.ok);
+  EXPECT_EQ(test::libraryDecode(out.bytes).components, 1);
+  EXPECT_EQ(test::libraryDecode(thumbnailOf(out.bytes, folder)).components, 1);
+
+  s = lossless();
+  s.CmtOpt = true;
+  s.CmtStr1 = QStringLiteral("first\r\nsecond");
+  out = convert(s, path);
+  ASSERT_TRUE(out.ok);
+  segments = test::listSegments(out.bytes);
+  // The source's EXIF and JFIF segments are both kept; the comment follows the last of them.
+  ASSERT_EQ(segments[0].code, 0xE1);
+  ASSERT_EQ(segments[1].code, 0xE0);
+  ASSERT_EQ(segments[2].code, 0xFE);
+  EXPECT_EQ(std::string(out.bytes.begin() + segments[2].offset + 4,
+                        out.bytes.begin() + segments[2].offset + 2 + segments[2].length),
+            "first\nsecond");
+}
+
+TEST(LosslessPipeline, CorruptSourceLeavesNoTemporaryFile) {
+  test::TempFolder folder;
+  const auto temporaryFolder = folder / "tmp";
+  std::filesystem::create_directories(temporaryFolder);
+  const auto path = folder / "bad.jpg";
+  test::writeBytes(path, {0xFF, 0xD8, 0xFF, 0xD9, 0, 0, 0, 0});
+  auto ws = createJobWorkspace(lossless());
+  ws->temporaryFolder = qpath(temporaryFolder);
+  QString temporary;
+  EXPECT_FALSE(convertFile(*ws, nullptr, qpath(path), temporary));
+  EXPECT_TRUE(std::filesystem::is_empty(temporaryFolder));
+}
+
+}  // namespace
+}  // namespace velorin
