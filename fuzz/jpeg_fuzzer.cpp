@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the JPEG reader, at full size or reduced as the last byte asks; any
-// crash or out-of-bounds access is a bug.
+// Feeds arbitrary bytes to the JPEG reader, at full size or reduced as the last byte asks, and to
+// the lossless transform with the rotation and greyscale the last byte asks; any crash or
+// out-of-bounds access is a bug.
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <jpeglib.h>
 
 #include "formats/jpeg_reader.h"
+#include "formats/jpeg_transform.h"
 
 namespace {
 
@@ -55,5 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     volatile uint8_t sink = record.pixels.data()[record.pixels.size() - 1];
     (void)sink;
   }
+  velorin::JpegTransform transform;
+  const uint8_t options = data[size - 1];
+  velorin::setJpegTransformRequest(transform, options & 3, (options & 4) != 0, (options >> 3) % 3,
+                                   (options & 0x20) != 0);
+  static uint8_t output[1 << 20];
+  uint32_t capacity = sizeof output;
+  velorin::transformJpegToMemory(transform, data, size, output, capacity);
   return 0;
 }
