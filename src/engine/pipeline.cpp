@@ -8,6 +8,7 @@
 
 #include "formats/exif.h"
 #include "formats/jpeg_transform.h"
+#include "imaging/resample.h"
 #include "platform/files.h"
 
 namespace velorin {
@@ -321,6 +322,15 @@ void regenerateThumbnail(const JobWorkspace& ws, const std::filesystem::path& pa
     regenerateExifThumbnail(path, thumbnail);
     return;
   }
+  int32_t width = 0;
+  int32_t height = 0;
+  const PixelBuffer reduced = makeThumbnail(image, width, height);
+  if (!reduced) return;  // the file stands with the source's thumbnail
+  thumbnail.width = width;
+  thumbnail.height = height;
+  thumbnail.bitCount = 24;
+  thumbnail.pixels = reduced.data();
+  regenerateExifThumbnail(path, thumbnail);
 }
 
 bool writeJpegOutput(JobWorkspace& ws, const std::filesystem::path& path, const FileEntry* entry,

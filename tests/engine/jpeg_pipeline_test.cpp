@@ -120,7 +120,7 @@ TEST(JpegPipeline, ExifCopyKeepsTheSourcesOrientationUnlessThePixelsWereTurned) 
   for (bool big : {false, true}) {
     test::TempFolder folder;
     const auto path = folder / "photo.jpg";
-    const auto source = cameraFile(150, 100, 6, big);
+    const auto source = cameraFile(200, 100, 6, big);
     test::writeBytes(path, source);
 
     ConversionSettings s = jpegOutput();
@@ -141,23 +141,44 @@ TEST(JpegPipeline, ExifCopyKeepsTheSourcesOrientationUnlessThePixelsWereTurned) 
     EXPECT_EQ(segments[0].code, 0xE1);  // no JFIF header before it
     for (const auto& seg : segments) EXPECT_NE(seg.code, 0xE0);
     uint32_t type = 0;
-    EXPECT_EQ(exifValue(out.bytes, 40962, &type), 150);
+    EXPECT_EQ(exifValue(out.bytes, 40962, &type), 200);
     EXPECT_EQ(type, 4u);
     EXPECT_EQ(exifValue(out.bytes, 40963, &type), 100);
     EXPECT_EQ(test::readBytes(path), source);  // the source is never changed
-    // The image is small, so it is its own new thumbnail.
+    // Larger than 160 pixels: a reduced copy becomes the new thumbnail.
     ExifThumbnailInfo info;
     const auto written = folder / "written.jpg";
     test::writeBytes(written, out.bytes);
     ASSERT_TRUE(readExifThumbnailInfo(written, info));
-    EXPECT_EQ(info.thumbWidth, 150);
-    EXPECT_EQ(info.thumbHeight, 100);
+    EXPECT_EQ(info.thumbWidth, 160);
+    EXPECT_EQ(info.thumbHeight, 80);
 
     s.CopyExif = false;
     out = convert(s, path);
     EXPECT_EQ(test::listSegments(out.bytes)[0].code, 0xE0);
     EXPECT_EQ(exifValue(out.bytes, 274), -1);
   }
+}
+
+TEST(JpegPipeline, CameraSizeGetsA160PixelThumbnailWithinOneSegment) {
+  test::TempFolder folder;
+  const auto path = folder / "camera.jpg";
+  test::writeBytes(path, cameraFile(4000, 3000, 1));
+  ConversionSettings s = jpegOutput();
+  s.CopyExif = true;
+  const Converted out = convert(s, path);
+  ASSERT_TRUE(out.ok);
+  const auto written = folder / "written.jpg";
+  test::writeBytes(written, out.bytes);
+  ExifThumbnailInfo info;
+  ASSERT_TRUE(readExifThumbnailInfo(written, info));
+  EXPECT_EQ(info.thumbWidth, 160);
+  EXPECT_EQ(info.thumbHeight, 120);
+  EXPECT_LE(info.thumbnailOffset + info.thumbnailLength + 2, 65535u);
+  EXPECT_EQ(test::listSegments(out.bytes)[0].length, info.thumbnailOffset + info.thumbnailLength + 2);
+  const std::vector<uint8_t> thumb(info.payload.begin() + info.thumbnailOffset,
+                                   info.payload.begin() + info.thumbnailOffset + info.thumbnailLength);
+  EXPECT_TRUE(test::libraryDecode(thumb).ok);
 }
 
 TEST(JpegPipeline, CameraFileExifStaysValidForExiftool) {
