@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "formats/jpeg_reader.h"
 #include "formats/jpeg_test_support.h"
 #include "support/test_support.h"
 
@@ -157,18 +156,6 @@ TEST(Exif, HostileOffsetsAndCountsFindNothing) {
   walker.exifHook = orientationHook;
   EXPECT_EQ(walkMarkers(walker), 1);
   EXPECT_TRUE(walker.hasExif);
-}
-
-TEST(Exif, PillowSamplesWithBrokenExifStillDecode) {
-  for (const char* name : {"jpeg/pillow/invalid-exif.jpg", "jpeg/pillow/exif-ifd-offset.jpg",
-                           "jpeg/pillow/multiple_exif.jpg", "jpeg/pillow/exif-dpi-zerodivision.jpg"}) {
-    const auto bytes = test::readBytes(test::testdata(name));
-    JpegReader reader;
-    ImageRecord record;
-    EXPECT_TRUE(readJpegMemory(reader, bytes.data(), bytes.size(), record)) << name;
-    char date[20];
-    readExifDateTime(bytes.data(), bytes.size(), date);
-  }
 }
 
 // A file with an EXIF thumbnail of the given size, and something after the thumbnail.
