@@ -8,6 +8,7 @@
 
 #include "formats/exif.h"
 #include "platform/files.h"
+#include "sources/zip_reader.h"
 
 namespace velorin {
 
@@ -255,7 +256,19 @@ bool loadFromMemory(JobWorkspace& ws, const uint8_t* bytes, size_t length, const
 }
 
 bool loadFromEntry(JobWorkspace& ws, const FileEntry& entry) {
-  return fail(ws, "load", Status::NotFormat);  // archive readers are not built yet
+  ws.failure = {};
+  // The member is extracted whole, read from memory, and its block released on every path.
+  PixelBuffer member;
+  bool extracted = false;
+  const auto position = static_cast<uint32_t>(entry.memberPosition);
+  switch (ws.sourceKind) {
+    case SourceKind::Zip: extracted = extractZip(ws.archivePath, position, member); break;
+    default: break;
+  }
+  if (!extracted) return fail(ws, "load", Status::Truncated);
+  if (!loadFromMemory(ws, member.data(), member.size(), entry.name)) return false;
+  ws.image.sourceFileTime = entry.lastWriteTime;
+  return true;
 }
 
 std::unique_ptr<JobWorkspace> createJobWorkspace(const ConversionSettings& settings) {
