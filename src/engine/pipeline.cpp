@@ -263,6 +263,10 @@ bool loadFromEntry(JobWorkspace& ws, const FileEntry& entry) {
   const auto position = static_cast<uint32_t>(entry.memberPosition);
   switch (ws.sourceKind) {
     case SourceKind::Zip: extracted = extractZip(ws.archivePath, position, member); break;
+    case SourceKind::Rar:
+      ws.rarContext.pluginFolder = ws.pluginFolder;
+      extracted = extractRar(ws.rarContext, ws.archivePath, position, member);
+      break;
     default: break;
   }
   if (!extracted) return fail(ws, "load", Status::Truncated);

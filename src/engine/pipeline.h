@@ -20,6 +20,7 @@
 #include "formats/tiff_writer.h"
 #include "imaging/processing.h"
 #include "settings/conversion_settings.h"
+#include "sources/rar_archive.h"
 
 namespace velorin {
 
@@ -74,6 +75,7 @@ struct JobWorkspace {
   TiffWriter tiffWriter;
   GifWriter gifWriter;
   ProcessingTables tables;
+  RarContext rarContext;  // the job's RAR library, kept bound, and its password
 
   FailureReason failure;
 };

@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include "engine/pipeline.h"
+#include "sources/rar_archive.h"
 #include "sources/zip_reader.h"
 #include "sources/zip_writer.h"
 
@@ -108,11 +109,45 @@ TEST(ArchiveInput, ConformanceZipImagesLoad) {
       // Only the formats whose readers are built so far must load; the rest fail cleanly.
       const bool isBmp = member.fileName.endsWith(".bmp", Qt::CaseInsensitive);
       const bool ok = loadFromEntry(*ws, entryFor(member));
-      if (isBmp) EXPECT_TRUE(ok) << name << " " << member.fileName.toStdString();
+      if (isBmp) {
+        EXPECT_TRUE(ok) << name << " " << member.fileName.toStdString();
+      }
       loaded += ok;
     }
   }
   EXPECT_GE(loaded, 4);
+}
+
+}  // namespace
+}  // namespace velorin
+
+namespace velorin {
+namespace {
+
+TEST(ArchiveInput, RarMembersLoadLikeTheSameBytesFromMemory) {
+  ConversionSettings settings;
+  settings.OFmt = 0;
+  auto ws = createJobWorkspace(settings);
+  auto reference = createJobWorkspace(settings);
+  ws->sourceKind = SourceKind::Rar;
+  ws->pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin");
+  ws->archivePath = qpath(test::testdata("rar/rar-test-files/testfile.rar5.cbr"));
+  const auto list = listRar(ws->archivePath, ws->pluginFolder);
+  ASSERT_TRUE(list);
+  int members = 0;
+  for (const MemberEntry& member : list->entries) {
+    if (member.fileName.isEmpty()) continue;
+    const auto bytes = test::readBytes(test::testdata("rar/rar-test-files/sources/" + member.fileName.toStdString()));
+    const bool expected = loadFromMemory(*reference, bytes.data(), bytes.size(), member.fileName);
+    EXPECT_EQ(loadFromEntry(*ws, entryFor(member)), expected) << member.fileName.toStdString();
+    if (expected) {
+      EXPECT_EQ(ws->image.workWidth, reference->image.workWidth);
+    }
+    ++members;
+  }
+  EXPECT_EQ(members, 2);
+  ws->archivePath = QStringLiteral("/nonexistent.rar");
+  EXPECT_FALSE(loadFromEntry(*ws, entryFor(list->entries[0])));
 }
 
 }  // namespace
