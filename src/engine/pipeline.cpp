@@ -160,8 +160,11 @@ void prepareReaders(JobWorkspace& ws) {
   ws.gifReader.preferFileBackground = ws.fileBackground;
 }
 
+// The file route when bytes is null (name is then the path), else the memory route.
 bool loadWithPlugins(JobWorkspace& ws, const QString& name, const uint8_t* bytes, size_t length) {
-  return false;  // plug-ins are not built yet
+  ws.pluginHost.pluginFolder = ws.pluginFolder;
+  return bytes ? readImageWithPlugin(ws.pluginHost, name, bytes, length, ws.image)
+               : readImageWithPlugin(ws.pluginHost, name, ws.image);
 }
 
 bool pluginFolderSet(const JobWorkspace& ws) {
@@ -266,6 +269,10 @@ bool loadFromEntry(JobWorkspace& ws, const FileEntry& entry) {
     case SourceKind::Rar:
       ws.rarContext.pluginFolder = ws.pluginFolder;
       extracted = extractRar(ws.rarContext, ws.archivePath, position, member);
+      break;
+    case SourceKind::PluginArchive:
+      ws.pluginHost.pluginFolder = ws.pluginFolder;
+      extracted = extractWithPlugin(ws.pluginHost, ws.archivePath, static_cast<uint64_t>(entry.memberPosition), member);
       break;
     default: break;
   }

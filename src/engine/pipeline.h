@@ -20,6 +20,7 @@
 #include "formats/tiff_writer.h"
 #include "imaging/processing.h"
 #include "settings/conversion_settings.h"
+#include "sources/plugin_host.h"
 #include "sources/rar_archive.h"
 
 namespace velorin {
@@ -76,6 +77,7 @@ struct JobWorkspace {
   GifWriter gifWriter;
   ProcessingTables tables;
   RarContext rarContext;  // the job's RAR library, kept bound, and its password
+  PluginHost pluginHost;  // its folder follows pluginFolder; the job fills the disabled list
 
   FailureReason failure;
 };

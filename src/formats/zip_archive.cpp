@@ -44,7 +44,7 @@ size_t FileArchiveSource::readAt(uint64_t offset, uint8_t* out, size_t count) co
 }
 
 size_t MemoryArchiveSource::readAt(uint64_t offset, uint8_t* out, size_t count) const {
-  if (offset >= length_) return 0;
+  if (count == 0 || offset >= length_) return 0;
   const size_t n = static_cast<size_t>(std::min<uint64_t>(count, length_ - offset));
   std::memcpy(out, bytes_ + offset, n);
   return n;

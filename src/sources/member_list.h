@@ -14,7 +14,7 @@ namespace velorin {
 struct MemberEntry {
   QString fileName;  // the part after the last "/"; empty for a folder entry
   QString folder;    // the path up to and including the last "/"; empty without a folder part
-  uint32_t position = 0;  // ZIP: local header offset; RAR: header index; plug-in: its position
+  uint64_t position = 0;  // ZIP: local header offset; RAR: header index; plug-in: its position
   FileTime fileTime = 0;  // modification time, UTC
   uint32_t size = 0;      // uncompressed size
 };

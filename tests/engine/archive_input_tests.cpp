@@ -1,10 +1,13 @@
 // Archive members through the per-file pipeline: extracted whole, read from memory, converted
 // exactly as the same file from a folder.
+#include <archive.h>
+#include <archive_entry.h>
 #include <gtest/gtest.h>
 
 #include <QFile>
 
 #include "engine/pipeline.h"
+#include "sources/plugin_host.h"
 #include "sources/rar_archive.h"
 #include "sources/zip_reader.h"
 #include "sources/zip_writer.h"
@@ -148,6 +151,150 @@ TEST(ArchiveInput, RarMembersLoadLikeTheSameBytesFromMemory) {
   EXPECT_EQ(members, 2);
   ws->archivePath = QStringLiteral("/nonexistent.rar");
   EXPECT_FALSE(loadFromEntry(*ws, entryFor(list->entries[0])));
+}
+
+}  // namespace
+}  // namespace velorin
+
+namespace velorin {
+namespace {
+
+const QString kShippedPlugins = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
+
+struct NamedFile {
+  std::string name;
+  std::vector<uint8_t> bytes;
+};
+
+void write7z(const std::filesystem::path& path, const std::vector<NamedFile>& files) {
+  archive* writer = archive_write_new();
+  archive_write_set_format_7zip(writer);
+  archive_write_open_filename(writer, path.c_str());
+  for (const NamedFile& f : files) {
+    archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, f.name.c_str());
+    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_perm(entry, 0644);
+    archive_entry_set_size(entry, static_cast<la_int64_t>(f.bytes.size()));
+    archive_entry_set_mtime(entry, 1600000000, 0);
+    archive_write_header(writer, entry);
+    archive_write_data(writer, f.bytes.data(), f.bytes.size());
+    archive_entry_free(entry);
+  }
+  archive_write_close(writer);
+  archive_write_free(writer);
+}
+
+uint16_t crc16(const std::vector<uint8_t>& bytes) {
+  uint16_t crc = 0;
+  for (const uint8_t b : bytes) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  return crc;
+}
+
+// An LHA archive of stored ("-lh0-") members with level-0 headers.
+std::vector<uint8_t> makeLzh(const std::vector<NamedFile>& files) {
+  test::Bytes lzh;
+  for (const NamedFile& f : files) {
+    test::Bytes header;
+    header.text("-lh0-").le32(static_cast<uint32_t>(f.bytes.size())).le32(static_cast<uint32_t>(f.bytes.size()));
+    header.le16(3 << 11).le16((40 << 9) | (1 << 5) | 2).u8(0x20).u8(0);
+    header.u8(static_cast<uint32_t>(f.name.size())).text(f.name).le16(crc16(f.bytes));
+    uint8_t sum = 0;
+    for (const uint8_t b : header.data) sum = static_cast<uint8_t>(sum + b);
+    lzh.u8(static_cast<uint32_t>(header.data.size())).u8(sum);
+    lzh.data.insert(lzh.data.end(), header.data.begin(), header.data.end());
+    lzh.data.insert(lzh.data.end(), f.bytes.begin(), f.bytes.end());
+  }
+  lzh.u8(0);
+  return lzh.data;
+}
+
+TEST(PluginArchiveInput, SevenZipAndLzhMembersConvertLikeFolderFiles) {
+  test::TempFolder folder;
+  std::vector<NamedFile> files;
+  for (int i = 0; i < 6; ++i) {
+    files.push_back({"p" + std::to_string(i) + ".bmp", picture(i + 3)});
+    test::writeBytes(folder / files.back().name, files.back().bytes);
+  }
+  write7z(folder / "set.7z", files);
+  test::writeBytes(folder / "set.lzh", makeLzh(files));
+  ConversionSettings settings;
+  settings.OFmt = 0;
+  for (const char* archiveName : {"set.7z", "set.lzh"}) {
+    auto fromArchive = createJobWorkspace(settings);
+    auto fromFolder = createJobWorkspace(settings);
+    fromArchive->sourceKind = SourceKind::PluginArchive;
+    fromArchive->pluginFolder = kShippedPlugins;
+    fromArchive->archivePath = qpath(folder / archiveName);
+    PluginHost host;
+    host.pluginFolder = kShippedPlugins;
+    ASSERT_TRUE(isPluginArchive(host, fromArchive->archivePath)) << archiveName;
+    const auto list = listArchiveWithPlugin(host, fromArchive->archivePath);
+    ASSERT_TRUE(list) << archiveName;
+    ASSERT_EQ(list->entries.size(), files.size());
+    for (const MemberEntry& member : list->entries) {
+      const FileEntry entry = entryFor(member);
+      QString outFolder, outArchive;
+      ASSERT_TRUE(convertFile(*fromFolder, nullptr, qpath(folder / member.fileName.toStdString()), outFolder));
+      ASSERT_TRUE(convertFile(*fromArchive, &entry, QString(), outArchive)) << archiveName << " " << member.fileName.toStdString();
+      EXPECT_EQ(fileBytes(outFolder), fileBytes(outArchive));
+      QFile::remove(outFolder);
+      QFile::remove(outArchive);
+    }
+  }
+}
+
+TEST(PluginFallback, NetpbmFilesConvertThroughThePlugins) {
+  test::TempFolder folder;
+  const std::string ppm = "P3\n2 2\n255\n255 0 0 0 255 0\n0 0 255 9 9 9\n";
+  test::writeBytes(folder / "a.ppm", {ppm.begin(), ppm.end()});
+  ConversionSettings settings;
+  settings.OFmt = 0;
+  auto ws = createJobWorkspace(settings);
+  QString out;
+  EXPECT_FALSE(convertFile(*ws, nullptr, qpath(folder / "a.ppm"), out));  // no plug-in folder
+  ws->pluginFolder = kShippedPlugins;
+  ASSERT_TRUE(convertFile(*ws, nullptr, qpath(folder / "a.ppm"), out));
+  EXPECT_EQ(ws->image.workWidth, 2);
+  EXPECT_EQ(ws->image.sourceFormat, 0);
+  QFile::remove(out);
+}
+
+TEST(PluginFallback, AFileTheBuiltInReaderRefusesIsOfferedToThePlugins) {
+  test::TempFolder folder;
+  const auto log = folder / "loads.log";
+  setenv("VELORIN_TEST_PLUGIN_LOG", log.c_str(), 1);
+  // A TIFF signature the TIFF reader cannot take, and the test picture 128 bytes later.
+  test::Bytes file;
+  file.text("II").u8(0x2A).u8(0).le32(8).le16(0).zeros(118);
+  file.text("TSTI").le32(1).le32(1).le16(24).le16(0).le32(0).le32(40).le32(0).le32(4).u8(1).u8(2).u8(3).u8(0);
+  test::writeBytes(folder / "odd.tif", file.data);
+  ConversionSettings settings;
+  settings.OFmt = 0;
+  auto ws = createJobWorkspace(settings);
+  ws->pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/test-plugins/spi");
+  EXPECT_TRUE(loadFromPath(*ws, qpath(folder / "odd.tif")));
+  EXPECT_EQ(ws->image.sourceFormat, 0);
+  EXPECT_EQ(ws->image.workBitCount, 24);
+  // A real compressed TIFF no plug-in reads: offered, refused, failed cleanly.
+  const auto tiff = test::testdata("tiff/libtiff");
+  for (const auto& f : std::filesystem::directory_iterator(tiff)) {
+    if (f.path().extension() != ".tif" && f.path().extension() != ".tiff") continue;
+    std::filesystem::remove(log);
+    if (!loadFromPath(*ws, qpath(f.path()))) {
+      EXPECT_FALSE(ws->image.pixels);
+      EXPECT_NE(test::readBytes(log).size(), 0u);
+    }
+    break;
+  }
+  ws->pluginFolder = QStringLiteral("/nonexistent");
+  std::filesystem::remove(log);
+  EXPECT_FALSE(loadFromPath(*ws, qpath(folder / "odd.tif")));
+  EXPECT_FALSE(std::filesystem::exists(log));
+  unsetenv("VELORIN_TEST_PLUGIN_LOG");
 }
 
 }  // namespace
