@@ -288,7 +288,7 @@ std::unique_ptr<JobWorkspace> createJobWorkspace(const ConversionSettings& setti
   ws->settings = settings;
   ws->plan = prepareJob(settings);
   ws->temporaryFolder = temporaryFolder();
-  buildProcessingTables(ws->tables, processingSettingsOf(settings));
+  if (!buildProcessingTables(ws->tables, processingSettingsOf(settings))) return nullptr;
   return ws;
 }
 

@@ -1,6 +1,7 @@
 #include "formats/bmp_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace velorin {
@@ -22,6 +23,14 @@ void copyPalette(ImageRecord& record, const uint8_t* source, uint64_t bytes, int
     record.palette[i] = {source[4 * i], source[4 * i + 1], source[4 * i + 2], 0};
 }
 
+// Where the colour table starts. Files with the longer V4/V5 info headers keep it behind the whole
+// header; taking it from offset 54 there would give every pixel a wrong colour.
+uint64_t paletteStart(const BmpReader& r) {
+  const uint32_t size = r.fileHeader.biSize;
+  const bool longerHeader = size == 52 || size == 56 || size == 108 || size == 124;
+  return longerHeader && 14 + uint64_t{size} <= r.length() ? 14 + uint64_t{size} : kHeadersSize;
+}
+
 bool fail(BmpReader& r, Status status) {
   r.status = status;
   return false;
@@ -32,14 +41,14 @@ bool expandIndices(BmpReader& r, uint64_t pixelOffset, int bits) {
   const uint64_t sourceStride = paddedStride(h.biWidth, bits);
   const uint64_t palette = paletteBytes(h.biClrUsed, 1u << bits);
   const uint64_t rows = sourceStride * static_cast<uint64_t>(h.biHeight);
-  if (kHeadersSize + palette + rows > r.length()) return fail(r, Status::Truncated);
+  if (paletteStart(r) + palette + rows > r.length()) return fail(r, Status::Truncated);
   // The rows read from the pixel data offset: input ending before the last row is refused.
   if (pixelOffset + rows > r.length()) return fail(r, Status::Truncated);
   ImageRecord& record = *r.image;
   const Status status = record.allocatePixels(h.biWidth, h.biHeight, 8, h.biXPelsPerMeter,
                                               h.biYPelsPerMeter);
   if (status != Status::Ok) return fail(r, status);
-  copyPalette(record, r.dataStart + kHeadersSize, palette, 1 << bits);
+  copyPalette(record, r.dataStart + paletteStart(r), palette, 1 << bits);
   const uint64_t stride = paddedStride(h.biWidth, 8);
   const int mask = (1 << bits) - 1;
   for (int32_t y = 0; y < h.biHeight; ++y) {
@@ -56,12 +65,12 @@ bool expandIndices(BmpReader& r, uint64_t pixelOffset, int bits) {
 bool copyDirect(BmpReader& r, uint64_t pixelOffset, int bits, uint64_t size) {
   const BitmapInfoHeader& h = r.fileHeader;
   const uint64_t palette = bits == 8 ? paletteBytes(h.biClrUsed, 256) : 0;
-  if (kHeadersSize + palette + size > r.length()) return fail(r, Status::Truncated);
+  if (paletteStart(r) + palette + size > r.length()) return fail(r, Status::Truncated);
   ImageRecord& record = *r.image;
   const Status status = record.allocatePixels(h.biWidth, h.biHeight, bits, h.biXPelsPerMeter,
                                               h.biYPelsPerMeter);
   if (status != Status::Ok) return fail(r, status);
-  if (bits == 8) copyPalette(record, r.dataStart + kHeadersSize, palette, 256);
+  if (bits == 8) copyPalette(record, r.dataStart + paletteStart(r), palette, 256);
   // A short tail stays zero.
   const uint64_t copy = std::min<uint64_t>(size, r.length() - pixelOffset);
   std::memcpy(record.pixels.data(), r.dataStart + pixelOffset, copy);
@@ -77,6 +86,23 @@ int bitLength(uint32_t value) {
   return std::max(bits, 1);
 }
 
+struct Channel {
+  uint32_t mask = 0;
+  int shift = 0;
+  int bits = 1;
+  uint8_t scale(uint64_t pixel) const {
+    return static_cast<uint8_t>(((pixel & mask) >> shift) * 255 / ((uint64_t{1} << bits) - 1));
+  }
+};
+
+Channel channelOf(uint32_t mask) {
+  Channel channel;
+  channel.mask = mask;
+  channel.shift = mask ? std::countr_zero(mask) : 0;
+  channel.bits = bitLength(mask >> channel.shift);
+  return channel;
+}
+
 bool convertMasks(BmpReader& r, uint64_t pixelOffset, int bits) {
   const BitmapInfoHeader& h = r.fileHeader;
   uint32_t redMask = bits == 32 ? 0xFF0000 : 0x7C00;
@@ -90,43 +116,38 @@ bool convertMasks(BmpReader& r, uint64_t pixelOffset, int bits) {
   } else if (h.biCompression != 0) {
     return fail(r, Status::BadImage);
   }
+  const uint64_t sourceStride =
+      bits == 16 ? 2 * ((static_cast<uint64_t>(h.biWidth) + 1) & ~uint64_t{1})
+                 : 4 * static_cast<uint64_t>(h.biWidth);
+  // Rows that end before the input does are refused, so a tiny file cannot make the reader take
+  // gigabytes for pixels it does not hold.
+  if (pixelOffset + sourceStride * static_cast<uint64_t>(h.biHeight) > r.length())
+    return fail(r, Status::Truncated);
   ImageRecord& record = *r.image;
   const Status status = record.allocatePixels(h.biWidth, h.biHeight, 24, h.biXPelsPerMeter,
                                               h.biYPelsPerMeter);
   if (status != Status::Ok) return fail(r, status);
 
-  // Shifts in 64 bits: a 32-bit-wide mask must not make the next shift undefined.
-  const int blueBits = bitLength(blueMask);
-  const int greenBits = bitLength(static_cast<uint32_t>(uint64_t{greenMask} >> blueBits));
-  const int redBits =
-      bitLength(static_cast<uint32_t>(uint64_t{redMask} >> std::min(blueBits + greenBits, 63)));
-  if (blueBits >= 32 || greenBits >= 32 || redBits >= 32) {
+  // Each channel starts at its mask's lowest set bit. For masks stacked from bit 0 upwards (blue,
+  // green, red) that is where the next channel begins, and masks that leave low bits unused
+  // (red 0xFF000000, green 0xFF0000, blue 0xFF00) still give the right colours.
+  const Channel blue = channelOf(blueMask), green = channelOf(greenMask), red = channelOf(redMask);
+  if (blue.bits >= 32 || green.bits >= 32 || red.bits >= 32) {
     r.status = Status::Truncated;  // a channel this wide cannot be scaled: pixels stay zero
     return true;
   }
-  const uint64_t blueMax = (uint64_t{1} << blueBits) - 1;
-  const uint64_t greenMax = (uint64_t{1} << greenBits) - 1;
-  const uint64_t redMax = (uint64_t{1} << redBits) - 1;
 
-  const uint64_t sourceStride =
-      bits == 16 ? 2 * ((static_cast<uint64_t>(h.biWidth) + 1) & ~uint64_t{1})
-                 : 4 * static_cast<uint64_t>(h.biWidth);
   const uint64_t outStride = paddedStride(h.biWidth, 24);
   const int bytes = bits / 8;
-  // Rows past the end of the input are left zero rather than read.
-  const uint64_t available = r.length() > pixelOffset ? r.length() - pixelOffset : 0;
   for (int32_t y = 0; y < h.biHeight; ++y) {
-    const uint64_t rowStart = y * sourceStride;
+    const uint8_t* in = r.dataStart + pixelOffset + y * sourceStride;
     uint8_t* out = record.pixels.data() + y * outStride;
     for (int32_t x = 0; x < h.biWidth; ++x) {
-      const uint64_t at = rowStart + static_cast<uint64_t>(x) * bytes;
-      if (at + bytes > available) return true;
-      const uint8_t* p = r.dataStart + pixelOffset + at;
+      const uint8_t* p = in + static_cast<int64_t>(x) * bytes;
       const uint64_t pixel = bits == 16 ? loadLe16(p) : loadLe32(p);
-      out[3 * x] = static_cast<uint8_t>((pixel & blueMask) * 255 / blueMax);
-      out[3 * x + 1] = static_cast<uint8_t>(((pixel & greenMask) >> blueBits) * 255 / greenMax);
-      out[3 * x + 2] = static_cast<uint8_t>(
-          ((pixel & redMask) >> std::min(blueBits + greenBits, 63)) * 255 / redMax);
+      out[3 * x] = blue.scale(pixel);
+      out[3 * x + 1] = green.scale(pixel);
+      out[3 * x + 2] = red.scale(pixel);
     }
   }
   return true;

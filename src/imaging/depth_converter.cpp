@@ -1,6 +1,11 @@
 #include "imaging/depth_converter.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
 
 namespace velorin {
 
@@ -8,6 +13,541 @@ namespace {
 
 int64_t sourceStride(const DepthConverter& c) {
   return static_cast<int64_t>(paddedStride(c.width, c.sourceBits));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tables: distances and diffusion shares are look-ups, never per-pixel multiplications.
+
+struct ArithmeticTables {
+  int32_t square[511];   // d * d for d = -255..255
+  int32_t share1[511];   // round(e / 16), halves away from zero, e = -255..255
+  int32_t share3[511];
+  int32_t share5[511];
+  int32_t share7[511];
+  uint8_t clamp[766];    // v clamped to 0..255 for v = -255..510
+
+  ArithmeticTables() {
+    for (int d = -255; d <= 255; ++d) {
+      square[d + 255] = d * d;
+      const int magnitude = d < 0 ? -d : d;
+      const int sign = d < 0 ? -1 : 1;
+      share1[d + 255] = sign * ((magnitude * 1 + 8) / 16);
+      share3[d + 255] = sign * ((magnitude * 3 + 8) / 16);
+      share5[d + 255] = sign * ((magnitude * 5 + 8) / 16);
+      share7[d + 255] = sign * ((magnitude * 7 + 8) / 16);
+    }
+    for (int v = -255; v <= 510; ++v) clamp[v + 255] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+  }
+};
+
+const ArithmeticTables& arithmetic() {
+  static const ArithmeticTables tables;
+  return tables;
+}
+
+// Offset views so that the tables can be indexed by signed values directly.
+struct Lookups {
+  const int32_t* sq;
+  const int32_t* s1;
+  const int32_t* s3;
+  const int32_t* s5;
+  const int32_t* s7;
+  const uint8_t* clamp;
+  Lookups() {
+    const ArithmeticTables& t = arithmetic();
+    sq = t.square + 255;
+    s1 = t.share1 + 255;
+    s3 = t.share3 + 255;
+    s5 = t.share5 + 255;
+    s7 = t.share7 + 255;
+    clamp = t.clamp + 255;
+  }
+};
+
+// ---------------------------------------------------------------------------------------------
+// The 2^24-bit presence map, with a rank index so that each present colour has a dense number.
+
+class ColourSet {
+ public:
+  static constexpr uint32_t kWords = (1u << 24) / 64;
+
+  bool allocate() {
+    bits_.reset(new (std::nothrow) uint64_t[kWords]());
+    ranks_.reset(new (std::nothrow) uint32_t[kWords]);
+    return bits_ && ranks_;
+  }
+  // True when the colour was not marked before.
+  bool mark(uint32_t colour) {
+    uint64_t& word = bits_[colour >> 6];
+    const uint64_t bit = uint64_t{1} << (colour & 63);
+    const bool fresh = (word & bit) == 0;
+    word |= bit;
+    return fresh;
+  }
+  bool contains(uint32_t colour) const {
+    return (bits_[colour >> 6] >> (colour & 63)) & 1;
+  }
+  void buildRanks() {
+    uint32_t total = 0;
+    for (uint32_t i = 0; i < kWords; ++i) {
+      ranks_[i] = total;
+      total += static_cast<uint32_t>(std::popcount(bits_[i]));
+    }
+  }
+  // The number of marked colours below this one (valid after buildRanks).
+  uint32_t rank(uint32_t colour) const {
+    const uint64_t below = (uint64_t{1} << (colour & 63)) - 1;
+    return ranks_[colour >> 6] + static_cast<uint32_t>(std::popcount(bits_[colour >> 6] & below));
+  }
+  // Marked colours in ascending order.
+  template <class Visit>
+  void forEach(Visit visit) const {
+    for (uint32_t i = 0; i < kWords; ++i) {
+      uint64_t word = bits_[i];
+      while (word) {
+        visit(i * 64 + static_cast<uint32_t>(std::countr_zero(word)));
+        word &= word - 1;
+      }
+    }
+  }
+
+ private:
+  std::unique_ptr<uint64_t[]> bits_;
+  std::unique_ptr<uint32_t[]> ranks_;
+};
+
+inline uint32_t colourKey(const uint8_t* bgr0) {
+  return bgr0[0] | bgr0[1] << 8 | static_cast<uint32_t>(bgr0[2]) << 16;
+}
+inline uint32_t colourKey(const RgbQuad& q) {
+  return q.blue | q.green << 8 | static_cast<uint32_t>(q.red) << 16;
+}
+inline RgbQuad quadOf(uint32_t colour) {
+  return {static_cast<uint8_t>(colour), static_cast<uint8_t>(colour >> 8),
+          static_cast<uint8_t>(colour >> 16), 0};
+}
+
+// Marks every pixel of the working buffer; the number of distinct colours, 0 without pixels.
+uint32_t countDistinctColours(ColourSet& set, const uint8_t* working, uint64_t pixels) {
+  uint32_t distinct = 0;
+  for (uint64_t i = 0; i < pixels; ++i) distinct += set.mark(colourKey(working + 4 * i));
+  return distinct;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Where the indices go: packed rows for convertDepth, one byte per pixel for convertToIndexBytes.
+
+struct IndexTarget {
+  uint8_t* base = nullptr;
+  int64_t stride = 0;
+  int bits = 8;
+  bool packed = false;
+};
+
+void storeRow(const IndexTarget& target, int32_t y, const uint8_t* indices, int32_t width) {
+  uint8_t* out = target.base + y * target.stride;
+  if (!target.packed) {
+    std::memcpy(out, indices, static_cast<size_t>(width));
+    return;
+  }
+  const int bits = target.bits;
+  if (bits == 8) {
+    std::memcpy(out, indices, static_cast<size_t>(width));
+    std::memset(out + width, 0, static_cast<size_t>(target.stride - width));
+    return;
+  }
+  std::memset(out, 0, static_cast<size_t>(target.stride));
+  const int perByte = 8 / bits;
+  for (int32_t x = 0; x < width; ++x) {
+    const int shift = 8 - bits * (x % perByte + 1);
+    out[x / perByte] |= static_cast<uint8_t>(indices[x] << shift);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Nearest palette entry: smallest unweighted squared distance, the first entry winning ties.
+// Candidates are kept per cell of 8 x 8 x 8 colours: an entry whose nearest possible distance to
+// the cell exceeds the smallest farthest distance of any entry can never be nearest inside the
+// cell, so leaving it out changes no result.
+
+class NearestColour {
+ public:
+  NearestColour(const RgbQuad* palette, int count, const Lookups& lookups)
+      : palette_(palette), count_(count), sq_(lookups.sq), cellStart_(kCells, kUnbuilt) {
+    candidates_.reserve(16 * 1024);
+  }
+
+  int find(int b, int g, int r) {
+    const uint32_t cell = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
+    if (cellStart_[cell] == kUnbuilt) buildCell(cell);
+    const Candidate* c = candidates_.data() + cellStart_[cell];
+    int best = 195076;  // more than 3 x 255 x 255
+    int bestIndex = 0;
+    for (;; ++c) {
+      const int d = sq_[b - c->blue] + sq_[g - c->green] + sq_[r - c->red];
+      if (d < best) {
+        best = d;
+        bestIndex = c->index;
+        if (d == 0) break;
+      }
+      if (c->last) break;
+    }
+    return bestIndex;
+  }
+
+ private:
+  struct Candidate {
+    uint8_t blue, green, red, index;
+    bool last;
+  };
+  static constexpr uint32_t kCells = 32 * 32 * 32;
+  static constexpr uint32_t kUnbuilt = UINT32_MAX;
+
+  static int nearestGap(int value, int low) {
+    return value < low ? low - value : value > low + 7 ? value - (low + 7) : 0;
+  }
+  static int farthestGap(int value, int low) {
+    return std::max(std::abs(value - low), std::abs(value - (low + 7)));
+  }
+
+  void buildCell(uint32_t cell) {
+    const int lowR = static_cast<int>(cell >> 10) << 3;
+    const int lowG = static_cast<int>((cell >> 5) & 31) << 3;
+    const int lowB = static_cast<int>(cell & 31) << 3;
+    int bound = INT32_MAX;
+    for (int i = 0; i < count_; ++i) {
+      const RgbQuad& p = palette_[i];
+      const int far = sq_[farthestGap(p.blue, lowB)] + sq_[farthestGap(p.green, lowG)] +
+                      sq_[farthestGap(p.red, lowR)];
+      bound = std::min(bound, far);
+    }
+    cellStart_[cell] = static_cast<uint32_t>(candidates_.size());
+    for (int i = 0; i < count_; ++i) {
+      const RgbQuad& p = palette_[i];
+      const int near = sq_[nearestGap(p.blue, lowB)] + sq_[nearestGap(p.green, lowG)] +
+                       sq_[nearestGap(p.red, lowR)];
+      if (near <= bound)
+        candidates_.push_back({p.blue, p.green, p.red, static_cast<uint8_t>(i), false});
+    }
+    candidates_.back().last = true;  // the entry with the smallest farthest gap always qualifies
+  }
+
+  const RgbQuad* palette_;
+  int count_;
+  const int32_t* sq_;
+  std::vector<uint32_t> cellStart_;
+  std::vector<Candidate> candidates_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Median cut over weighted colours. A box's statistics depend only on the colours it holds and
+// how often, so boxes of distinct colours with counts give the same palette as boxes of pixel
+// numbers, at a fraction of the work.
+
+struct Box {
+  uint32_t first = 0;
+  uint32_t last = 0;
+  int priority = 0;
+  int splitChannel = 0;  // 0 blue, 1 green, 2 red: the byte of the colour key
+  int splitValue = 0;
+  int splitMaximum = 0;
+  RgbQuad colour;
+};
+
+inline int channelOf(uint32_t colour, int channel) { return (colour >> (8 * channel)) & 0xFF; }
+
+void measureBox(const WeightedColour* colours, Box& box) {
+  uint32_t histogram[3][256] = {};
+  uint64_t pixels = 0;
+  for (uint32_t i = box.first; i <= box.last; ++i) {
+    const uint32_t c = colours[i].colour, n = colours[i].count;
+    histogram[0][c & 0xFF] += n;
+    histogram[1][(c >> 8) & 0xFF] += n;
+    histogram[2][(c >> 16) & 0xFF] += n;
+    pixels += n;
+  }
+  const uint64_t half = pixels / 2;
+  int median[3], minimum[3], maximum[3];
+  for (int ch = 0; ch < 3; ++ch) {
+    minimum[ch] = 0;
+    while (minimum[ch] < 255 && histogram[ch][minimum[ch]] == 0) ++minimum[ch];
+    maximum[ch] = 255;
+    while (maximum[ch] > 0 && histogram[ch][maximum[ch]] == 0) --maximum[ch];
+    uint64_t cumulative = 0;
+    median[ch] = 255;
+    for (int v = 0; v < 256; ++v) {
+      cumulative += histogram[ch][v];
+      if (cumulative > half) {
+        median[ch] = v;
+        break;
+      }
+    }
+  }
+  const int weighted[3] = {maximum[0] - minimum[0], 2 * (maximum[1] - minimum[1]),
+                           (3 * (maximum[2] - minimum[2])) / 2};
+  // Ties go to red over green and green over blue.
+  int channel = 2;
+  if (weighted[1] > weighted[channel]) channel = 1;
+  if (weighted[0] > weighted[channel]) channel = 0;
+  box.splitChannel = channel;
+  box.priority = weighted[channel];
+  box.splitValue = median[channel];
+  box.splitMaximum = maximum[channel];
+  box.colour = {static_cast<uint8_t>(median[0]), static_cast<uint8_t>(median[1]),
+                static_cast<uint8_t>(median[2]), 0};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Error diffusion. Right is the next pixel of the row, below the same column one memory row on;
+// which neighbours take a share depends only on the position: right unless last in the row,
+// the three below unless in the last row, below-left not from the first column, below-right not
+// from the last.
+
+template <int Channels>
+inline void diffuse(const Lookups& t, uint8_t* here, int64_t rowStep, bool right, bool below,
+                    bool belowLeft, bool belowRight, const int* error) {
+  for (int ch = 0; ch < Channels; ++ch) {
+    const int e = error[ch];
+    if (right) here[Channels + ch] = t.clamp[here[Channels + ch] + t.s7[e]];
+    if (below) here[rowStep + ch] = t.clamp[here[rowStep + ch] + t.s5[e]];
+    if (belowLeft) here[rowStep - Channels + ch] = t.clamp[here[rowStep - Channels + ch] + t.s3[e]];
+    if (belowRight) here[rowStep + Channels + ch] = t.clamp[here[rowStep + Channels + ch] + t.s1[e]];
+  }
+}
+
+// The working buffer: B, G, R, 0 per pixel, rows of 4 x width bytes.
+bool fillWorkingBuffer(const DepthConverter& c, const RgbQuad* palette, const uint8_t* source,
+                       PixelBuffer& working) {
+  const uint64_t size = checkedBlockSize(4 * static_cast<int64_t>(c.width), c.height);
+  if (size == 0 || size >= kMaxBlockSize || !working.allocate(size)) return false;
+  for (int32_t y = 0; y < c.height; ++y) {
+    const uint8_t* in = source + y * sourceStride(c);
+    uint8_t* out = working.data() + static_cast<int64_t>(y) * 4 * c.width;
+    if (c.sourceBits == 8) {
+      for (int32_t x = 0; x < c.width; ++x) {
+        const RgbQuad& q = palette[in[x]];
+        out[4 * x] = q.blue;
+        out[4 * x + 1] = q.green;
+        out[4 * x + 2] = q.red;
+      }
+    } else {
+      for (int32_t x = 0; x < c.width; ++x) {
+        out[4 * x] = in[3 * x];
+        out[4 * x + 1] = in[3 * x + 1];
+        out[4 * x + 2] = in[3 * x + 2];
+      }
+    }
+  }
+  return true;
+}
+
+// The exact palette of an image with at most `limit` colours; returns the entries filled.
+int exactPalette(const DepthConverter& c, const RgbQuad* sourcePalette, const uint8_t* working,
+                 const ColourSet& set, uint32_t distinct, int limit, RgbQuad* palette) {
+  const uint64_t pixels = static_cast<uint64_t>(c.width) * static_cast<uint64_t>(c.height);
+  int filled = 0;
+  if (c.sourceBits == 8) {
+    // The distinct palette entries in palette order, whole entries copied. When they do not all
+    // fit, unused entries would push used colours out: then only the used ones are taken.
+    RgbQuad distinctEntries[256];
+    int count = 0;
+    for (int i = 0; i < 256; ++i) {
+      const uint32_t key = colourKey(sourcePalette[i]);
+      bool seen = false;
+      for (int j = 0; j < count && !seen; ++j) seen = colourKey(distinctEntries[j]) == key;
+      if (!seen) distinctEntries[count++] = sourcePalette[i];
+    }
+    for (int i = 0; i < count; ++i) {
+      if (count > limit && !set.contains(colourKey(distinctEntries[i]))) continue;
+      palette[filled++] = distinctEntries[i];
+    }
+    return filled;
+  }
+  // 24 bits: colours in order of first appearance, then a selection sort by blue + green + red.
+  std::vector<bool> taken(distinct, false);
+  RgbQuad found[256];
+  for (uint64_t i = 0; i < pixels && filled < static_cast<int>(distinct); ++i) {
+    const uint32_t key = colourKey(working + 4 * i);
+    const uint32_t rank = set.rank(key);
+    if (taken[rank]) continue;
+    taken[rank] = true;
+    found[filled++] = quadOf(key);
+  }
+  auto sum = [](const RgbQuad& q) { return q.blue + q.green + q.red; };
+  for (int j = 0; j < filled; ++j) {
+    int smallest = j;
+    for (int k = j + 1; k < filled; ++k)
+      if (sum(found[k]) < sum(found[smallest])) smallest = k;
+    std::swap(found[j], found[smallest]);
+  }
+  std::copy(found, found + filled, palette);
+  return filled;
+}
+
+// The image colour nearest to each fixed colour, the first such pixel in storage order winning
+// ties. The smallest distance is found over the distinct colours; only a tie needs the pixels.
+void matchFixedColours(const Lookups& t, const WeightedColour* colours, uint32_t distinct,
+                       const uint8_t* working, uint64_t pixels, const RgbQuad* fixed, int count,
+                       RgbQuad* out) {
+  auto distance = [&](uint32_t colour, const RgbQuad& f) {
+    return t.sq[channelOf(colour, 0) - f.blue] + t.sq[channelOf(colour, 1) - f.green] +
+           t.sq[channelOf(colour, 2) - f.red];
+  };
+  int best[8];
+  int ties[8];
+  uint32_t choice[8] = {};
+  for (int f = 0; f < count; ++f) {
+    best[f] = 195076;
+    ties[f] = 0;
+    for (uint32_t i = 0; i < distinct; ++i) {
+      const int d = distance(colours[i].colour, fixed[f]);
+      if (d < best[f]) {
+        best[f] = d;
+        ties[f] = 1;
+        choice[f] = colours[i].colour;
+      } else if (d == best[f]) {
+        ++ties[f];
+      }
+    }
+  }
+  int open = 0;
+  for (int f = 0; f < count; ++f) open += ties[f] > 1;
+  for (uint64_t i = 0; i < pixels && open > 0; ++i) {
+    const uint32_t key = colourKey(working + 4 * i);
+    for (int f = 0; f < count; ++f) {
+      if (ties[f] > 1 && distance(key, fixed[f]) == best[f]) {
+        choice[f] = key;
+        ties[f] = 1;
+        --open;
+      }
+    }
+  }
+  for (int f = 0; f < count; ++f) out[f] = quadOf(choice[f]);
+}
+
+const RgbQuad kCornerColours[8] = {
+    {0, 0, 0, 0},     {255, 255, 255, 0}, {255, 0, 0, 0},   {0, 255, 0, 0},
+    {0, 0, 255, 0},   {255, 255, 0, 0},   {255, 0, 255, 0}, {0, 255, 255, 0},
+};  // B, G, R: black, white, blue, green, red, cyan, magenta, yellow; the first five are the primaries
+
+// Maps the working buffer to the palette, diffusing the error when asked.
+void mapNearest(const DepthConverter& c, const Lookups& t, uint8_t* working, const RgbQuad* palette,
+                int entries, bool dither, const IndexTarget& target, uint8_t* rowIndices) {
+  NearestColour nearest(palette, entries, t);
+  const int64_t rowStep = 4 * static_cast<int64_t>(c.width);
+  for (int32_t y = 0; y < c.height; ++y) {
+    uint8_t* row = working + y * rowStep;
+    const bool below = dither && y + 1 < c.height;
+    for (int32_t x = 0; x < c.width; ++x) {
+      uint8_t* p = row + 4 * x;
+      const int index = nearest.find(p[0], p[1], p[2]);
+      rowIndices[x] = static_cast<uint8_t>(index);
+      if (!dither) continue;
+      const RgbQuad& q = palette[index];
+      const int error[3] = {p[0] - q.blue, p[1] - q.green, p[2] - q.red};
+      const bool notLast = x + 1 < c.width;
+      diffuse<4>(t, p, rowStep, notLast, below, below && x > 0, below && notLast, error);
+    }
+    storeRow(target, y, rowIndices, c.width);
+  }
+}
+
+// Indexed reduction to 2^bits colours (bits 2..8) from an 8- or 24-bit source.
+bool reduceIndexed(const DepthConverter& c, const RgbQuad* sourcePalette, const uint8_t* source,
+                   RgbQuad* targetPalette, const IndexTarget& target) {
+  if (c.sourceBits != 8 && c.sourceBits != 24) return false;
+  const int bits = c.targetBits;
+  const int colours = 1 << bits;
+  PixelBuffer working;
+  if (!fillWorkingBuffer(c, sourcePalette, source, working)) return false;
+  const uint64_t pixels = static_cast<uint64_t>(c.width) * static_cast<uint64_t>(c.height);
+  ColourSet set;
+  if (!set.allocate()) return false;
+  const uint32_t distinct = countDistinctColours(set, working.data(), pixels);
+  if (distinct == 0) return false;
+  set.buildRanks();
+  std::vector<uint8_t> rowIndices(static_cast<size_t>(c.width));
+  const Lookups t;
+
+  if (distinct <= static_cast<uint32_t>(colours)) {
+    const int filled = exactPalette(c, sourcePalette, working.data(), set, distinct, colours,
+                                    targetPalette);
+    // Each colour's first equal entry; every colour the pixels use is in the palette.
+    std::vector<uint8_t> indexOfRank(distinct, 0);
+    std::vector<bool> assigned(distinct, false);
+    for (int i = 0; i < filled; ++i) {
+      const uint32_t key = colourKey(targetPalette[i]);
+      if (!set.contains(key)) continue;
+      const uint32_t rank = set.rank(key);
+      if (assigned[rank]) continue;
+      assigned[rank] = true;
+      indexOfRank[rank] = static_cast<uint8_t>(i);
+    }
+    for (int32_t y = 0; y < c.height; ++y) {
+      const uint8_t* row = working.data() + static_cast<int64_t>(y) * 4 * c.width;
+      for (int32_t x = 0; x < c.width; ++x)
+        rowIndices[x] = indexOfRank[set.rank(colourKey(row + 4 * x))];
+      storeRow(target, y, rowIndices.data(), c.width);
+    }
+    return true;
+  }
+
+  // Too many colours: median cut, fixed colours with dithering, nearest entries.
+  std::vector<WeightedColour> list;
+  try {
+    list.resize(distinct);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  {
+    uint32_t n = 0;
+    set.forEach([&](uint32_t colour) { list[n++].colour = colour; });
+    for (uint64_t i = 0; i < pixels; ++i) ++list[set.rank(colourKey(working.data() + 4 * i))].count;
+  }
+  int fixedCount = 0;
+  if (c.dither && bits == 3) fixedCount = 5;
+  else if (c.dither && bits >= 4) fixedCount = 8;
+  const int cutColours = colours - fixedCount;
+  RgbQuad fixedMatches[8];
+  if (fixedCount)
+    matchFixedColours(t, list.data(), distinct, working.data(), pixels, kCornerColours, fixedCount,
+                      fixedMatches);
+  if (!medianCut(list.data(), distinct, cutColours, targetPalette)) return false;
+  std::copy(fixedMatches, fixedMatches + fixedCount, targetPalette + cutColours);
+  list = {};
+  mapNearest(c, t, working.data(), targetPalette, colours, c.dither, target, rowIndices.data());
+  return true;
+}
+
+// 1 bit: grey thresholded at 128 against black and white, with the same diffusion.
+bool reduceBlackWhite(const DepthConverter& c, const RgbQuad* sourcePalette, const uint8_t* source,
+                      RgbQuad* targetPalette, const IndexTarget& target) {
+  if (c.sourceBits != 8 && c.sourceBits != 24) return false;
+  PixelBuffer grey;
+  const uint64_t size = checkedBlockSize(c.width, c.height);
+  if (size == 0 || size >= kMaxBlockSize || !grey.allocate(size)) return false;
+  if (c.sourceBits == 8) greyFromIndexed(c, sourcePalette, source, grey.data());
+  else greyFromTrueColour(c, source, grey.data());
+  targetPalette[0] = {0, 0, 0, 0};
+  targetPalette[1] = {255, 255, 255, 0};
+  std::vector<uint8_t> rowBits(static_cast<size_t>(c.width));
+  const Lookups t;
+  const int64_t rowStep = c.width;
+  for (int32_t y = 0; y < c.height; ++y) {
+    uint8_t* row = grey.data() + y * rowStep;
+    const bool below = c.dither && y + 1 < c.height;
+    for (int32_t x = 0; x < c.width; ++x) {
+      const int value = row[x];
+      const bool white = value >= 128;
+      rowBits[x] = white;
+      if (!c.dither) continue;
+      const int error[1] = {white ? value - 255 : value};
+      const bool notLast = x + 1 < c.width;
+      diffuse<1>(t, row + x, rowStep, notLast, below, below && x > 0, below && notLast, error);
+    }
+    storeRow(target, y, rowBits.data(), c.width);
+  }
+  return true;
 }
 
 // Unpacks 1-, 2- or 4-bit fields, most significant first, to one index per byte.
@@ -45,6 +585,44 @@ void expandThroughPalette(const DepthConverter& c, const RgbQuad* palette, const
 
 }  // namespace
 
+bool medianCut(WeightedColour* colours, uint32_t count, int paletteSize, RgbQuad* palette) {
+  if (count == 0 || paletteSize < 1 || paletteSize > 256) return false;
+  Box boxes[256];
+  int boxCount = 1;
+  boxes[0].first = 0;
+  boxes[0].last = count - 1;
+  measureBox(colours, boxes[0]);
+  for (int split = 1; split < paletteSize; ++split) {
+    int chosen = 0;
+    for (int i = 1; i < boxCount; ++i)
+      if (boxes[i].priority > boxes[chosen].priority) chosen = i;
+    Box& box = boxes[chosen];
+    if (box.priority == 0) return false;  // nothing left to split: fewer colours than entries
+    const int threshold =
+        box.splitValue == box.splitMaximum ? box.splitValue - 1 : box.splitValue;
+    const int channel = box.splitChannel;
+    // Values at most the threshold first. j and k are signed so that k may step below first.
+    int64_t j = box.first, k = box.last;
+    while (j < k) {
+      if (channelOf(colours[j].colour, channel) > threshold) {
+        std::swap(colours[j], colours[k]);
+        --k;
+      } else {
+        ++j;
+      }
+    }
+    if (channelOf(colours[j].colour, channel) > threshold) --k;
+    Box& added = boxes[boxCount++];
+    added.first = static_cast<uint32_t>(k + 1);
+    added.last = box.last;
+    box.last = static_cast<uint32_t>(k);
+    measureBox(colours, box);
+    measureBox(colours, added);
+  }
+  for (int i = 0; i < paletteSize; ++i) palette[i] = boxes[i].colour;
+  return true;
+}
+
 void setDepthConversion(DepthConverter& c, int32_t sourceBits, int32_t targetBits) {
   if (c.width < 0) c.width = 0;
   if (c.height < 0) c.height = 0;
@@ -62,8 +640,11 @@ void setDepthConversion(DepthConverter& c, int32_t sourceBits, int32_t targetBit
     case 48: rowBytes = 6 * w >= kMaxBlockSize ? 0 : 6 * w; break;
     default: rowBytes = 0; break;
   }
+  // Row sizes of 2^31 bytes or more cannot be held in the 32-bit fields.
+  if (rowBytes > INT32_MAX - 3) rowBytes = 0;
   c.targetRowBytes = static_cast<int32_t>(rowBytes);
-  const uint64_t stride = (targetBits == 32 || targetBits == 48) ? rowBytes : (rowBytes + 3) & ~uint64_t{3};
+  const uint64_t stride =
+      (targetBits == 32 || targetBits == 48) ? rowBytes : (rowBytes + 3) & ~uint64_t{3};
   c.targetStride = static_cast<int32_t>(stride);
   const uint64_t size = checkedBlockSize(static_cast<int64_t>(stride), c.height);
   c.targetImageSize = size >= kMaxBlockSize ? 0 : static_cast<uint32_t>(size);
@@ -73,6 +654,12 @@ bool convertDepth(DepthConverter& c, const RgbQuad* sourcePalette, const uint8_t
                   RgbQuad* targetPalette, uint8_t* targetPixels) {
   if (c.targetImageSize == 0 || !sourcePixels || !targetPixels) return false;
   const int s = c.sourceBits, t = c.targetBits;
+  const IndexTarget packed{targetPixels, c.targetStride, t, true};
+  if (s == 8 || s == 24) {
+    if (t == 1) return reduceBlackWhite(c, sourcePalette, sourcePixels, targetPalette, packed);
+    if (t == 2 || t == 4 || (t == 8 && s == 24))
+      return reduceIndexed(c, sourcePalette, sourcePixels, targetPalette, packed);
+  }
   if ((s == 1 || s == 2 || s == 4) && t == 8) {
     if (s != 2) std::memcpy(targetPalette, sourcePalette, sizeof(RgbQuad) << s);
     unpackIndices(c, sourcePixels, targetPixels, c.targetStride);
@@ -100,27 +687,26 @@ bool convertDepth(DepthConverter& c, const RgbQuad* sourcePalette, const uint8_t
     return true;
   }
   if (s == 48 && t == 24) {
+    // The same sample layout as 24 to 48: the high byte of each sample is its second byte.
     for (int32_t y = 0; y < c.height; ++y) {
       const uint8_t* in = sourcePixels + y * (6 * static_cast<int64_t>(c.width));
       uint8_t* out = targetPixels + static_cast<int64_t>(y) * c.targetStride;
-      for (int64_t i = 0; i < 3 * static_cast<int64_t>(c.width); ++i) out[i] = in[2 * i];
+      for (int64_t i = 0; i < 3 * static_cast<int64_t>(c.width); ++i) out[i] = in[2 * i + 1];
     }
     return true;
   }
-  // The reductions to fewer colours are not built yet.
   return false;
 }
 
 bool convertToIndexBytes(DepthConverter& c, const RgbQuad* sourcePalette,
                          const uint8_t* sourcePixels, RgbQuad* targetPalette,
                          uint8_t* targetIndices) {
-  if (c.sourceBits == 8 && c.targetBits == 8) {
-    std::memcpy(targetPalette, sourcePalette, sizeof(RgbQuad) * 256);
-    for (int32_t y = 0; y < c.height; ++y)
-      std::memcpy(targetIndices + static_cast<int64_t>(y) * c.width,
-                  sourcePixels + y * sourceStride(c), static_cast<size_t>(c.width));
-    return true;
-  }
+  if (!sourcePixels || !targetIndices) return false;
+  const IndexTarget bytes{targetIndices, c.width, 8, false};
+  if (c.targetBits == 1)
+    return reduceBlackWhite(c, sourcePalette, sourcePixels, targetPalette, bytes);
+  if (c.targetBits >= 2 && c.targetBits <= 8)
+    return reduceIndexed(c, sourcePalette, sourcePixels, targetPalette, bytes);
   return false;
 }
 
