@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include "engine/archive_members.h"
 #include "engine/pipeline.h"
 #include "sources/plugin_host.h"
 #include "sources/rar_archive.h"
@@ -295,6 +296,42 @@ TEST(PluginFallback, AFileTheBuiltInReaderRefusesIsOfferedToThePlugins) {
   EXPECT_FALSE(loadFromPath(*ws, qpath(folder / "odd.tif")));
   EXPECT_FALSE(std::filesystem::exists(log));
   unsetenv("VELORIN_TEST_PLUGIN_LOG");
+}
+
+}  // namespace
+}  // namespace velorin
+
+namespace velorin {
+namespace {
+
+TEST(ArchiveMembers, EveryKindListsAsFileEntries) {
+  test::TempFolder folder;
+  test::writeBytes(folder / "a.zip", test::makeZip({{"sub/", {}, 0}, {"sub/x.bmp", picture(1)}, {"y.bmp", picture(2)}}));
+  ArchiveAccess access;
+  access.pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
+  std::vector<FileEntry> members;
+  FileTime archiveTime = 0;
+  ASSERT_TRUE(listArchiveMembers(access, SourceKind::Zip, qpath(folder / "a.zip"), members, &archiveTime));
+  ASSERT_EQ(members.size(), 2u);  // the folder entry is left out
+  EXPECT_EQ(members[0].folder, "sub/");
+  EXPECT_EQ(members[0].name, "x.bmp");
+  EXPECT_EQ(members[1].size, picture(2).size());
+  EXPECT_GT(archiveTime, 0);
+
+  write7z(folder / "b.7z", {{"p/q.bmp", picture(3)}});
+  ASSERT_TRUE(listArchiveMembers(access, SourceKind::PluginArchive, qpath(folder / "b.7z"), members));
+  ASSERT_EQ(members.size(), 1u);
+  EXPECT_EQ(members[0].folder, "p/");
+  EXPECT_TRUE(pluginArchiveAccepts(access, qpath(folder / "b.7z")));
+  EXPECT_FALSE(pluginArchiveAccepts(access, qpath(folder / "a.zip")));
+  access.disabledPlugins = {QStringLiteral("archives.spi")};
+  EXPECT_FALSE(listArchiveMembers(access, SourceKind::PluginArchive, qpath(folder / "b.7z"), members));
+
+  access.pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin");
+  ASSERT_TRUE(listArchiveMembers(access, SourceKind::Rar, qpath(test::testdata("rar/rar-test-files/testfile.rar5.cbr")), members));
+  EXPECT_EQ(members.size(), 2u);
+  EXPECT_FALSE(listArchiveMembers(access, SourceKind::Zip, qpath(folder / "missing.zip"), members));
+  EXPECT_TRUE(members.empty());
 }
 
 }  // namespace
