@@ -108,8 +108,9 @@ QStringList pluginFiles(const PluginHost& host) {
   return files;
 }
 
-// The path as the plug-ins get it: in the locale's character set, at most 259 bytes.
-QByteArray pluginPath(const QString& path) { return QFile::encodeName(path).left(259); }
+// The path as the plug-ins get it: in the locale's character set and whole, since a cut path
+// would name another file.
+QByteArray pluginPath(const QString& path) { return QFile::encodeName(path); }
 
 // The header buffer of a file; false for files of 4 GiB or more and unreadable ones.
 bool readHeader(const QString& path, std::vector<uint8_t>& header, ImageRecord* record) {
