@@ -1,11 +1,473 @@
 #include "formats/png_writer.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "formats/adam7.h"
+#include "formats/crc32.h"
+
 namespace velorin {
 
-bool writePng(PngWriter& writer, const std::filesystem::path& path, const RgbQuad* palette,
-              const uint8_t* pixels) {
-  writer.status = Status::CannotWrite;  // not built yet
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+void storeBe32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+bool fail(PngWriter& w, Status status) {
+  w.status = status;
   return false;
+}
+
+void writeChunk(std::FILE* f, const char* type, const uint8_t* data, uint32_t length) {
+  uint8_t head[8];
+  storeBe32(head, length);
+  std::memcpy(head + 4, type, 4);
+  uint32_t crc = crc32Update(0, head + 4, 4);
+  if (length) crc = crc32Update(crc, data, length);
+  uint8_t tail[4];
+  storeBe32(tail, crc);
+  std::fwrite(head, 1, 8, f);
+  if (length) std::fwrite(data, 1, length, f);
+  std::fwrite(tail, 1, 4, f);
+}
+
+enum class Kind { Palette, Grey, TrueColour };
+
+// The geometry of the filtered data: total size and the largest row, filter byte included.
+struct FilteredSize {
+  uint64_t total = 0;
+  uint64_t largestRow = 0;
+};
+
+FilteredSize filteredSizeOf(int64_t width, int64_t height, int bitDepth, int bytesPerPixel,
+                            bool interlace) {
+  FilteredSize size;
+  const Adam7Pass* passes = interlace ? kAdam7Passes : &kWholeImagePass;
+  for (int p = 0; p < (interlace ? 7 : 1); ++p) {
+    const int64_t columns = passColumns(passes[p], width), rows = passRows(passes[p], height);
+    if (columns <= 0 || rows <= 0) continue;
+    const uint64_t row = pngRowBytes(static_cast<uint64_t>(columns), bitDepth, bytesPerPixel) + 1;
+    size.total += row * static_cast<uint64_t>(rows);
+    size.largestRow = std::max(size.largestRow, row);
+  }
+  return size;
+}
+
+// ---- Row filtering of truecolour and grey rows ----
+
+// Bytes equal to their left neighbour and close to 0 or 255 (mod 256) are what deflate finds
+// cheapest; the type byte takes part as byte 0.
+uint32_t scoreOf(const uint8_t* row, size_t n) {
+  uint32_t score = 0;
+  for (size_t i = 1; i < n; ++i)
+    score += (row[i] == row[i - 1]) & (static_cast<uint8_t>(row[i] + 4) < 8);
+  return score;
+}
+
+// The standard predictor and tie order, without branches so the filter loops vectorise.
+inline uint8_t paethPredictor(int a, int b, int c) {
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+  const int nearer = pb < pa ? b : a;
+  return static_cast<uint8_t>(pc < std::min(pa, pb) ? c : nearer);
+}
+
+// Each filter reads only raw bytes, so every loop is independent per byte and vectorises.
+template <int Bpp>
+void filterFourWays(const uint8_t* raw, const uint8_t* prev, size_t n, uint8_t* sub, uint8_t* up,
+                    uint8_t* average, uint8_t* paeth) {
+  for (size_t i = 0; i < n; ++i) {
+    const int a = i >= Bpp ? raw[i - Bpp] : 0;
+    const int b = prev[i];
+    const int c = i >= Bpp ? prev[i - Bpp] : 0;
+    sub[i] = static_cast<uint8_t>(raw[i] - a);
+    up[i] = static_cast<uint8_t>(raw[i] - b);
+    average[i] = static_cast<uint8_t>(raw[i] - ((a + b) >> 1));
+    paeth[i] = static_cast<uint8_t>(raw[i] - paethPredictor(a, b, c));
+  }
+}
+
+// The six row buffers behind the filtered data; each row starts with its filter type byte.
+struct FilterRows {
+  uint8_t* previous;
+  uint8_t* current;
+  uint8_t* out[4];  // Sub, Up, Average, Paeth
+};
+
+// Filters the raw row in rows.current (row bytes n after the type byte) five ways, appends the
+// best to `dest` and returns the bytes appended.
+size_t filterAndAppend(FilterRows& rows, size_t n, int bpp, uint8_t* dest) {
+  uint8_t* raw = rows.current;
+  raw[0] = 0;
+  for (int k = 0; k < 4; ++k) rows.out[k][0] = static_cast<uint8_t>(k + 1);
+  if (bpp == 3)
+    filterFourWays<3>(raw + 1, rows.previous + 1, n, rows.out[0] + 1, rows.out[1] + 1,
+                      rows.out[2] + 1, rows.out[3] + 1);
+  else
+    filterFourWays<1>(raw + 1, rows.previous + 1, n, rows.out[0] + 1, rows.out[1] + 1,
+                      rows.out[2] + 1, rows.out[3] + 1);
+  const size_t length = n + 1;
+  const uint32_t none = scoreOf(raw, length);
+  const uint32_t scores[4] = {scoreOf(rows.out[0], length), scoreOf(rows.out[1], length),
+                              scoreOf(rows.out[2], length), scoreOf(rows.out[3], length)};
+  const int subOrUp = scores[1] > scores[0] ? 1 : 0;
+  const int averageOrPaeth = scores[3] > scores[2] ? 3 : 2;
+  const int best = scores[averageOrPaeth] > scores[subOrUp] ? averageOrPaeth : subOrUp;
+  const uint8_t* chosen = scores[best] > none ? rows.out[best] : raw;
+  std::memcpy(dest, chosen, length);
+  std::swap(rows.previous, rows.current);
+  return length;
+}
+
+// ---- Palette handling ----
+
+// Keeps the first of every set of equal colours, renumbers the pixels and returns the number of
+// entries kept. All 2^bits entries take part, used or not.
+int mergePalette(const DepthConverter& c, RgbQuad* palette, uint8_t* pixels) {
+  const int bits = c.targetBits;
+  const int total = 1 << bits;
+  uint8_t map[256] = {};
+  int kept = 1;
+  for (int i = 1; i < total; ++i) {
+    int j = 0;
+    while (j < kept && !(palette[j].blue == palette[i].blue && palette[j].green == palette[i].green &&
+                         palette[j].red == palette[i].red))
+      ++j;
+    if (j == kept) palette[kept++] = palette[i];
+    map[i] = static_cast<uint8_t>(j);
+  }
+  // Every field of every byte, packed or not: a byte-wide table does the whole byte at once.
+  uint8_t byteMap[256];
+  const int perByte = 8 / bits, mask = total - 1;
+  for (int v = 0; v < 256; ++v) {
+    int mapped = 0;
+    for (int k = 0; k < perByte; ++k) {
+      const int shift = k * bits;
+      mapped |= map[(v >> shift) & mask] << shift;
+    }
+    byteMap[v] = static_cast<uint8_t>(mapped);
+  }
+  for (int64_t y = 0; y < c.height; ++y) {
+    uint8_t* row = pixels + y * c.targetStride;
+    for (int32_t x = 0; x < c.targetRowBytes; ++x) row[x] = byteMap[row[x]];
+  }
+  return kept;
+}
+
+// The transparent entries of a written palette: exact matches, or else the single nearest.
+// Returns the index bKGD names (the last transparent one); alpha gets 0 there, 255 elsewhere.
+int markTransparentEntries(const RgbQuad* palette, int entries, RgbColour colour, uint8_t* alpha) {
+  int last = -1;
+  for (int i = 0; i < entries; ++i) {
+    const bool match = palette[i].red == colour.red && palette[i].green == colour.green &&
+                       palette[i].blue == colour.blue;
+    alpha[i] = match ? 0 : 255;
+    if (match) last = i;
+  }
+  if (last >= 0) return last;
+  int64_t bestDistance = INT64_MAX;
+  for (int i = 0; i < entries; ++i) {
+    const int dr = palette[i].red - colour.red, dg = palette[i].green - colour.green,
+              db = palette[i].blue - colour.blue;
+    const int64_t distance = int64_t{dr} * dr + int64_t{dg} * dg + int64_t{db} * db;
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      last = i;
+    }
+  }
+  alpha[last] = 0;
+  return last;
+}
+
+void writeKeyChunks(std::FILE* f, Kind kind, RgbColour colour) {
+  uint8_t data[6] = {};
+  if (kind == Kind::TrueColour) {
+    data[1] = colour.red;
+    data[3] = colour.green;
+    data[5] = colour.blue;
+    writeChunk(f, "tRNS", data, 6);
+    writeChunk(f, "bKGD", data, 6);
+    return;
+  }
+  const int level = (colour.red * 299 + colour.green * 587 + colour.blue * 114) / 1000;
+  data[1] = static_cast<uint8_t>(level);
+  writeChunk(f, "tRNS", data, 2);
+  writeChunk(f, "bKGD", data, 2);
+}
+
+struct Job {
+  PngWriter& w;
+  std::FILE* file;
+  Kind kind;
+  int bytesPerPixel;
+  uint8_t* filtered;    // the whole filtered image
+  uint8_t* rowBuffers;  // the six filter rows behind it, back to back
+  FilterRows rows;
+  uint64_t rowBufferSize;
+};
+
+// Palette rows are stored unfiltered: the deflate default strategy does better on indices.
+bool preparePalette(Job& job, const RgbQuad* palette, const uint8_t* pixels) {
+  PngWriter& w = job.w;
+  DepthConverter& c = w.converter;
+  PixelBuffer converted;
+  if (c.targetImageSize == 0 || !converted.allocate(c.targetImageSize))
+    return fail(w, Status::NoMemory);
+  RgbQuad table[256] = {};
+  if (!convertDepth(c, palette, pixels, table, converted.data())) return fail(w, Status::CannotWrite);
+  const int entries = c.targetBits == 1 ? 2 : mergePalette(c, table, converted.data());
+  w.paletteEntries = entries;
+
+  uint8_t plte[768];
+  for (int i = 0; i < entries; ++i) {
+    plte[3 * i] = table[i].red;
+    plte[3 * i + 1] = table[i].green;
+    plte[3 * i + 2] = table[i].blue;
+  }
+  writeChunk(job.file, "PLTE", plte, static_cast<uint32_t>(3 * entries));
+  if (w.hasTransparency) {
+    uint8_t alpha[256];
+    const int index = markTransparentEntries(table, entries, w.transparentColour, alpha);
+    writeChunk(job.file, "tRNS", alpha, static_cast<uint32_t>(index + 1));
+    const uint8_t background = static_cast<uint8_t>(index);
+    writeChunk(job.file, "bKGD", &background, 1);
+  }
+
+  const int bits = c.targetBits;
+  uint8_t* out = job.filtered;
+  const auto sourceRow = [&](int64_t y) {
+    return converted.data() + (c.height - 1 - y) * static_cast<int64_t>(c.targetStride);
+  };
+  if (!w.interlace) {
+    for (int64_t y = 0; y < c.height; ++y) {
+      *out++ = 0;
+      std::memcpy(out, sourceRow(y), static_cast<size_t>(c.targetRowBytes));
+      out += c.targetRowBytes;
+    }
+    return true;
+  }
+  const int mask = (1 << bits) - 1;
+  for (const Adam7Pass& pass : kAdam7Passes) {
+    const int64_t columns = passColumns(pass, c.width), passHeight = passRows(pass, c.height);
+    if (columns <= 0 || passHeight <= 0) continue;
+    const uint64_t rowBytes = pngRowBytes(static_cast<uint64_t>(columns), bits, 1);
+    for (int64_t r = 0; r < passHeight; ++r) {
+      const uint8_t* in = sourceRow(pass.startRow + r * pass.rowStep);
+      *out++ = 0;
+      if (bits == 8) {
+        for (int64_t k = 0; k < columns; ++k) out[k] = in[pass.startColumn + k * pass.columnStep];
+      } else {
+        std::memset(out, 0, rowBytes);
+        for (int64_t k = 0; k < columns; ++k) {
+          const int64_t x = pass.startColumn + k * pass.columnStep;
+          const int64_t bit = x * bits;
+          const int index = in[bit >> 3] >> (8 - bits - (bit & 7)) & mask;
+          const int64_t outBit = k * bits;
+          out[outBit >> 3] |= static_cast<uint8_t>(index << (8 - bits - (outBit & 7)));
+        }
+      }
+      out += rowBytes;
+    }
+  }
+  return true;
+}
+
+// Truecolour (3 bytes, red first) and grey (1 byte) rows, filtered row by row.
+bool prepareFiltered(Job& job, const uint8_t* rowsBase, int64_t sourceStride) {
+  PngWriter& w = job.w;
+  const DepthConverter& c = w.converter;
+  const int bpp = job.bytesPerPixel;
+  if (w.hasTransparency) writeKeyChunks(job.file, job.kind, w.transparentColour);
+  uint8_t* out = job.filtered;
+  const Adam7Pass* passes = w.interlace ? kAdam7Passes : &kWholeImagePass;
+  for (int p = 0; p < (w.interlace ? 7 : 1); ++p) {
+    const Adam7Pass& pass = passes[p];
+    const int64_t columns = passColumns(pass, c.width), passHeight = passRows(pass, c.height);
+    if (columns <= 0 || passHeight <= 0) continue;
+    std::memset(job.rowBuffers, 0, 6 * job.rowBufferSize);
+    const size_t rowBytes = static_cast<size_t>(columns) * bpp;
+    for (int64_t r = 0; r < passHeight; ++r) {
+      const uint8_t* in = rowsBase + (c.height - 1 - (pass.startRow + r * pass.rowStep)) * sourceStride;
+      uint8_t* raw = job.rows.current + 1;
+      if (bpp == 3) {
+        for (int64_t k = 0; k < columns; ++k) {
+          const uint8_t* s = in + 3 * (pass.startColumn + k * pass.columnStep);
+          raw[3 * k] = s[2];
+          raw[3 * k + 1] = s[1];
+          raw[3 * k + 2] = s[0];
+        }
+      } else if (pass.columnStep == 1) {
+        std::memcpy(raw, in, rowBytes);
+      } else {
+        for (int64_t k = 0; k < columns; ++k) raw[k] = in[pass.startColumn + k * pass.columnStep];
+      }
+      out += filterAndAppend(job.rows, rowBytes, bpp, out);
+    }
+  }
+  return true;
+}
+
+struct Deflater {
+  z_stream stream{};
+  bool started = false;
+  ~Deflater() {
+    if (started) deflateEnd(&stream);
+  }
+};
+
+bool compressAndWrite(PngWriter& w, std::FILE* f, const uint8_t* filtered, uint64_t size,
+                      Kind kind) {
+  Deflater deflater;
+  z_stream& zs = deflater.stream;
+  const int level = std::clamp(w.level, 0, 9);
+  const int strategy = kind == Kind::Palette ? Z_DEFAULT_STRATEGY : Z_FILTERED;
+  if (deflateInit2(&zs, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
+    return fail(w, Status::DeflateError);
+  deflater.started = true;
+  const uint64_t bound = deflateBound(&zs, static_cast<uLong>(size));
+  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[bound + 4]);
+  if (!out) return fail(w, Status::NoMemory);
+  zs.next_in = const_cast<Bytef*>(filtered);
+  zs.avail_in = static_cast<uInt>(size);  // below 2^32, checked by the caller
+  zs.next_out = out.get();
+  // One finishing call; only an output beyond zlib's 32-bit count needs a second.
+  int result = Z_OK;
+  while (result == Z_OK) {
+    const uint64_t room = bound - (zs.next_out - out.get());
+    zs.avail_out = static_cast<uInt>(std::min<uint64_t>(room, UINT_MAX));
+    result = deflate(&zs, Z_FINISH);
+    if (result == Z_OK && zs.avail_out != 0) break;  // no progress possible
+  }
+  if (result != Z_STREAM_END) return fail(w, Status::DeflateError);
+  // A chunk holds at most 2^31 - 1 bytes; larger data continues in further IDAT chunks.
+  const uint64_t compressed = zs.next_out - out.get();
+  uint64_t at = 0;
+  do {
+    const uint64_t piece = std::min<uint64_t>(compressed - at, 0x7FFFFFFF);
+    writeChunk(f, "IDAT", out.get() + at, static_cast<uint32_t>(piece));
+    at += piece;
+  } while (at < compressed);
+  return true;
+}
+
+void writeComment(std::FILE* f, const std::string& comment) {
+  std::string data = "Comment";
+  data.push_back('\0');
+  const size_t length = std::min<size_t>(comment.size(), 4095);
+  for (size_t i = 0; i < length && comment[i] != '\0'; ++i)
+    if (comment[i] != '\r') data.push_back(comment[i]);
+  writeChunk(f, "tEXt", reinterpret_cast<const uint8_t*>(data.data()),
+             static_cast<uint32_t>(data.size()));
+}
+
+// A write that fails (a full disk) must not pass for a finished file.
+bool finish(PngWriter& w, File& file) {
+  const bool ok = std::fflush(file.get()) == 0 && !std::ferror(file.get());
+  if (std::fclose(file.release()) != 0 || !ok) return fail(w, Status::CannotWrite);
+  return true;
+}
+
+}  // namespace
+
+bool writePng(PngWriter& w, const std::filesystem::path& path, const RgbQuad* palette,
+              const uint8_t* pixels) {
+  w.status = Status::Ok;
+  w.bitDepth = w.colourType = w.paletteEntries = 0;
+  DepthConverter& c = w.converter;
+  if (c.width > kPngMaxWidth) return fail(w, Status::CannotCreate);
+  File file(std::fopen(path.c_str(), "wb"));
+  if (!file) return fail(w, Status::CannotCreate);
+
+  const int target = c.targetBits;
+  if (target != 1 && target != 2 && target != 4 && target != 8 && target != 24)
+    return fail(w, Status::CannotWrite);
+  if (w.greyscale && target != 8) return fail(w, Status::CannotWrite);
+  const Kind kind = target == 24 ? Kind::TrueColour : w.greyscale ? Kind::Grey : Kind::Palette;
+  w.bitDepth = kind == Kind::Palette ? target : 8;
+  w.colourType = kind == Kind::TrueColour ? 2 : kind == Kind::Grey ? 0 : 3;
+  const int bytesPerPixel = kind == Kind::TrueColour ? 3 : 1;
+  if (c.width <= 0 || c.height <= 0 || !pixels) return fail(w, Status::BadImage);
+
+  const FilteredSize size = filteredSizeOf(c.width, c.height, w.bitDepth, bytesPerPixel, w.interlace);
+  // The whole filtered image goes to deflate at once, whose count is 32 bits.
+  if (size.total >= kMaxBlockSize) return fail(w, Status::BadImage);
+
+  std::FILE* f = file.get();
+  static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+  std::fwrite(kSignature, 1, 8, f);
+  uint8_t ihdr[13];
+  storeBe32(ihdr, static_cast<uint32_t>(c.width));
+  storeBe32(ihdr + 4, static_cast<uint32_t>(c.height));
+  ihdr[8] = static_cast<uint8_t>(w.bitDepth);
+  ihdr[9] = static_cast<uint8_t>(w.colourType);
+  ihdr[10] = ihdr[11] = 0;
+  ihdr[12] = w.interlace ? 1 : 0;
+  writeChunk(f, "IHDR", ihdr, 13);
+  if (w.xPelsPerMeter > 0 && w.yPelsPerMeter > 0) {
+    uint8_t phys[9];
+    storeBe32(phys, static_cast<uint32_t>(w.xPelsPerMeter));
+    storeBe32(phys + 4, static_cast<uint32_t>(w.yPelsPerMeter));
+    phys[8] = 1;
+    writeChunk(f, "pHYs", phys, 9);
+  }
+
+  PixelBuffer block;
+  if (!block.allocate(size.total + 6 * size.largestRow)) return fail(w, Status::NoMemory);
+  uint8_t* buffers = block.data() + size.total;
+  Job job{w, f, kind, bytesPerPixel, block.data(), buffers, {}, size.largestRow};
+  job.rows.previous = buffers;
+  job.rows.current = buffers + size.largestRow;
+  for (int k = 0; k < 4; ++k) job.rows.out[k] = buffers + (2 + k) * size.largestRow;
+
+  bool prepared = false;
+  PixelBuffer converted;
+  if (kind == Kind::Palette) {
+    prepared = preparePalette(job, palette, pixels);
+  } else if (kind == Kind::TrueColour) {
+    if (c.sourceBits == 24) {
+      prepared = prepareFiltered(job, pixels, static_cast<int64_t>(paddedStride(c.width, 24)));
+    } else if (c.targetImageSize == 0 || !converted.allocate(c.targetImageSize)) {
+      prepared = fail(w, Status::NoMemory);
+    } else {
+      RgbQuad unused[256];
+      prepared = convertDepth(c, palette, pixels, unused, converted.data())
+                     ? prepareFiltered(job, converted.data(), c.targetStride)
+                     : fail(w, Status::CannotWrite);
+    }
+  } else {
+    if (c.sourceBits != 8 && c.sourceBits != 24) {
+      prepared = fail(w, Status::CannotWrite);
+    } else if (c.targetImageSize == 0 || !converted.allocate(c.targetImageSize)) {
+      prepared = fail(w, Status::NoMemory);
+    } else {
+      if (c.sourceBits == 8) greyFromIndexed(c, palette, pixels, converted.data());
+      else greyFromTrueColour(c, pixels, converted.data());
+      prepared = prepareFiltered(job, converted.data(), c.width);
+    }
+  }
+  if (!prepared) return false;
+  converted.reset();
+
+  if (!compressAndWrite(w, f, block.data(), size.total, kind)) return false;
+  block.reset();
+  if (!w.comment.empty()) writeComment(f, w.comment);
+  writeChunk(f, "IEND", nullptr, 0);
+  return finish(w, file);
 }
 
 }  // namespace velorin

@@ -303,10 +303,12 @@ void measureBox(const WeightedColour* colours, Box& box) {
 // the three below unless in the last row, below-left not from the first column, below-right not
 // from the last.
 
+// Channels is the pixel size in bytes; a 4-byte colour pixel carries three colours and a spare.
 template <int Channels>
 inline void diffuse(const Lookups& t, uint8_t* here, int64_t rowStep, bool right, bool below,
                     bool belowLeft, bool belowRight, const int* error) {
-  for (int ch = 0; ch < Channels; ++ch) {
+  constexpr int kColours = Channels == 4 ? 3 : Channels;
+  for (int ch = 0; ch < kColours; ++ch) {
     const int e = error[ch];
     if (right) here[Channels + ch] = t.clamp[here[Channels + ch] + t.s7[e]];
     if (below) here[rowStep + ch] = t.clamp[here[rowStep + ch] + t.s5[e]];

@@ -71,6 +71,11 @@ struct SettingField {
   int32_t ConversionSettings::*intMember = nullptr;
   bool ConversionSettings::*flagMember = nullptr;
   QString ConversionSettings::*stringMember = nullptr;
+  int presetBase = 0;  // slot of preset n is presetBase + n
+  // What the settings pages allow: the value range of an int (minimum > maximum when the pages
+  // set no range), the longest text of a string (0 = no limit).
+  int32_t minimum = 1;
+  int32_t maximum = 0;
 };
 
 // Every conversion setting in slot order (55..107).
@@ -81,8 +86,65 @@ const SettingField* findSettingField(const QString& key);  // A-Z compared witho
 // number that does not parse.
 bool setSettingFromText(ConversionSettings& settings, const QString& key, const QString& value);
 
-// The corrections every read applies: IFmt above 6 -> 0, OFmt above 5 -> 2, JTrans forces
-// IFmt 3 and OFmt 2.
+// The corrections every read applies: IFmt outside 0..6 -> 0, OFmt outside 0..5 -> 2, JTrans
+// forces IFmt 3 and OFmt 2.
 void applyRangeCorrections(ConversionSettings& settings);
+
+// Brings every value into what the settings pages allow (Quality 1..100, DigitNum 1..5, TopStr
+// at most 23 characters, ...), after the read corrections. For values that come from outside
+// the pages, such as the command line.
+void applyPageRanges(ConversionSettings& settings);
+
+// "KEY=VALUE" from the command line: sets the one setting and corrects it as above. False for
+// a missing "=", an unknown key or a number that does not parse; settings are then unchanged.
+bool applySettingAssignment(ConversionSettings& settings, const QString& assignment);
+
+// The text form of a value, as setSettingFromText takes it back.
+QString settingText(const ConversionSettings& settings, const SettingField& field);
+
+class SettingsReader;
+class SettingsWriter;
+
+// The current settings, slots 55..107, with the table defaults and the read corrections. A file
+// without slot 84 gives MkDirStr "Output"; a present but empty slot gives an empty name.
+ConversionSettings readConversionSettings(const SettingsReader& reader);
+void writeConversionSettings(SettingsWriter& writer, const ConversionSettings& settings);
+
+// Switched off at shutdown when the Reset option is on, before the settings are saved.
+void applyResetSwitchOff(ConversionSettings& settings);
+
+// The values the settings pages hold in their number and text fields when a job starts, a
+// preset is saved or the program ends; the lists and check boxes write the settings directly.
+struct PageValues {
+  int32_t Level = 9;
+  int32_t Quality = 75;
+  int32_t LmtVal = 100;
+  QString RszSizeText;  // the size field's text, read as a signed number
+  int32_t DigitNum = 2;
+  int32_t StartNum = 0;
+  QString TopStr, EndStr, MkDirStr;
+  int32_t GamVal = 0, CrtVal = 0, HlsSVal = 0, HlsHVal = 0;
+};
+
+// Which controls the window must set back after taking the values.
+struct PageCorrections {
+  bool resizeSwitchedOff = false;  // the resize list goes back to its first entry
+  bool gammaSwitchedOff = false;   // the check boxes are cleared
+  bool contrastSwitchedOff = false;
+  bool saturationSwitchedOff = false;
+  bool hueSwitchedOff = false;
+  bool any() const {
+    return resizeSwitchedOff || gammaSwitchedOff || contrastSwitchedOff || saturationSwitchedOff ||
+           hueSwitchedOff;
+  }
+};
+
+// Takes the field values into the settings: a resize size of 0 switches resizing off, an
+// adjustment switched on at level 0 is switched off, DigitNum is held to 1..5, the name texts
+// to 23 characters.
+PageCorrections takeValuesFromPages(ConversionSettings& settings, const PageValues& page);
+
+// The field values that show the given settings (the reverse of takeValuesFromPages).
+PageValues pageValuesOf(const ConversionSettings& settings);
 
 }  // namespace velorin

@@ -1,0 +1,39 @@
+#include "settings/run_settings.h"
+
+#include <QFileInfo>
+
+#include "platform/paths.h"
+
+namespace velorin {
+
+bool prepareRunSettings(const QString& programPath, const RunSettingsOptions& options,
+                        RunSettings& out, QString& message) {
+  if (!checkProgramName(programPath)) {
+    message = QString::fromLatin1(kFailedToExecuteMessage);
+    return false;
+  }
+  if (!options.settingsFile.isEmpty()) {
+    if (!QFileInfo(options.settingsFile).isFile()) {
+      message = QStringLiteral("settings file not found: %1").arg(options.settingsFile);
+      return false;
+    }
+    out.path = options.settingsFile;
+  } else {
+    out.path = findSettingsFile(QFileInfo(programPath).absolutePath(), userConfigFolder());
+    if (out.path.isEmpty()) {
+      message = QString::fromLatin1(kFailedToExecuteMessage);
+      return false;
+    }
+  }
+  out.stored = readSettingsFileOnly(out.path, picturesFolder());
+  if (options.preset != 0 && !applyPresetForRun(out.stored, options.preset, &message)) return false;
+  for (const QString& assignment : options.assignments) {
+    if (!applySettingAssignment(out.stored.conversion, assignment)) {
+      message = QStringLiteral("unknown setting or bad value: %1").arg(assignment);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace velorin
