@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/crc32.h"
 #include "formats/input_file.h"
 
 namespace velorin {
@@ -51,8 +52,7 @@ size_t MemoryArchiveSource::readAt(uint64_t offset, uint8_t* out, size_t count) 
 }
 
 uint32_t zipCrc32(uint32_t crc, const uint8_t* bytes, size_t length) {
-  // zlib takes at most 4 GiB - 1 per call; members are smaller than that anyway.
-  return static_cast<uint32_t>(crc32(crc, bytes, static_cast<uInt>(length)));
+  return crc32Update(crc, bytes, length);
 }
 
 namespace {
