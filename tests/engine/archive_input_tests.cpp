@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include "engine/archive_members.h"
 #include "engine/pipeline.h"
 #include "sources/plugin_host.h"
@@ -333,6 +335,50 @@ TEST(ArchiveMembers, EveryKindListsAsFileEntries) {
   EXPECT_EQ(members.size(), 2u);
   EXPECT_FALSE(listArchiveMembers(access, SourceKind::Zip, qpath(folder / "missing.zip"), members));
   EXPECT_TRUE(members.empty());
+}
+
+}  // namespace
+}  // namespace velorin
+
+namespace velorin {
+namespace {
+
+TEST(ArchiveInput, TwentyJpegMembersConvertLikeTheSameFiles) {
+  std::vector<std::filesystem::path> jpegs;
+  for (const char* folder : {"jpeg/exif-orientation-examples", "jpeg/libjpeg-turbo", "jpeg/exif-samples"})
+    for (const auto& f : std::filesystem::directory_iterator(test::testdata(folder)))
+      if (f.path().extension() == ".jpg") jpegs.push_back(f.path());
+  std::sort(jpegs.begin(), jpegs.end());
+  ASSERT_GE(jpegs.size(), 20u);
+  jpegs.resize(20);
+  ConversionSettings settings;
+  settings.OFmt = 0;
+  auto fromFolder = createJobWorkspace(settings);
+  QString probe;
+  if (!convertFile(*fromFolder, nullptr, qpath(jpegs[0]), probe)) GTEST_SKIP() << "the JPEG reader is not built yet";
+  QFile::remove(probe);
+
+  test::TempFolder folder;
+  std::vector<test::ZipMember> members;
+  for (const auto& path : jpegs) members.push_back({"jpeg/" + path.filename().string(), test::readBytes(path)});
+  test::writeBytes(folder / "jpegs.zip", test::makeZip(members));
+  auto fromZip = createJobWorkspace(settings);
+  fromZip->sourceKind = SourceKind::Zip;
+  fromZip->archivePath = qpath(folder / "jpegs.zip");
+  const auto list = listZip(fromZip->archivePath);
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->entries.size(), 20u);
+  for (size_t i = 0; i < jpegs.size(); ++i) {
+    const FileEntry entry = entryFor(list->entries[i]);
+    QString outFolder, outZip;
+    const bool folderOk = convertFile(*fromFolder, nullptr, qpath(jpegs[i]), outFolder);
+    EXPECT_EQ(convertFile(*fromZip, &entry, QString(), outZip), folderOk) << jpegs[i];
+    if (folderOk) {
+      EXPECT_EQ(fileBytes(outFolder), fileBytes(outZip)) << jpegs[i];
+    }
+    QFile::remove(outFolder);
+    QFile::remove(outZip);
+  }
 }
 
 }  // namespace
