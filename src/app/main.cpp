@@ -4,70 +4,229 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
+#include "engine/file_list.h"
+#include "engine/job.h"
+#include "engine/language.h"
 #include "engine/pipeline.h"
-#include "platform/files.h"
+#include "platform/paths.h"
+#include "settings/run_settings.h"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: velorin --convert [options] FILE...\n"
+    "Usage: velorin --convert [options] PATH...\n"
     "\n"
-    "Converts each FILE with the conversion settings and writes the result into the output\n"
-    "folder under the file's own name with the output format's extension.\n"
+    "Converts image files without a window, with the settings of the window's settings file\n"
+    "(read, never written). A single folder is converted as a file list (its image files, chosen\n"
+    "by the input format setting IFmt); several paths are converted one after the other, folders\n"
+    "among them replaced by their image files.\n"
+    "Outputs are named by the naming settings (NameSet, TopStr, EndStr, ...) and never overwrite an\n"
+    "existing file: a taken name gets \"+1\", \"+2\", ... before its extension.\n"
     "\n"
     "Options:\n"
-    "  -o DIR           output folder (default: the current folder)\n"
-    "  --set KEY=VALUE  change one conversion setting, for example --set OFmt=0 (BMP),\n"
-    "                   --set DepOpt=1 (full colour), --set Quality=85\n"
+    "  -o DIR           output folder (default: the folder converted, or the first file's folder)\n"
+    "  --set KEY=VALUE  change one conversion setting by its key, for example --set OFmt=0 (BMP),\n"
+    "                   --set Quality=85, --set RszOpt=3 --set RszSize=800, --set NameSet=2;\n"
+    "                   also Hidden (0 lists dot files too), FileBg, SPI and SdToPath\n"
+    "  --preset N       start from the stored preset N (1 to 5); --set options still apply\n"
+    "  --settings FILE  read the settings from FILE instead of the usual settings file\n"
+    "  --dry-run        print \"source -> output\" for every file and write nothing\n"
     "  --quiet          print nothing but errors\n"
     "  --help           show this text\n"
     "\n"
-    "Exit status: 0 when every file converted, 1 when some failed, 2 for a job-level error.\n";
+    "Progress is shown on standard error when it is a terminal. Ctrl-C stops after the current\n"
+    "file (a second Ctrl-C ends the program at once).\n"
+    "\n"
+    "Without --convert, PATH... are converted the same way when the setting SdToCvt is on, into\n"
+    "SdToPath (or the first file's folder).\n"
+    "\n"
+    "Exit status: 0 when every file converted, 1 when some failed or the job was stopped, 2 for an\n"
+    "error that kept the job from running.\n";
+
+volatile std::sig_atomic_t cancelSignalled = 0;
+
+void onInterrupt(int) {
+  cancelSignalled = 1;
+  static const char kNote[] = "\nvelorin: stopping after the current file\n";
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
+}
+
+void installInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;  // a second Ctrl-C takes the default way out
+  sigaction(SIGINT, &action, nullptr);
+}
 
 struct Options {
   velorin::ConversionSettings settings;
-  QString outputFolder = QStringLiteral(".");
+  velorin::JobOptions jobOptions;
+  QString outputFolder;
+  QString SdToPath;  // the command-line output folder of the settings file
+  QString LangFile;  // the language the settings file names
   QStringList inputs;
+  bool dryRun = false;
   bool quiet = false;
 };
+
+// The job's host on a terminal: progress on standard error, messages as text.
+class HeadlessHost : public velorin::JobHost {
+ public:
+  explicit HeadlessHost(bool quiet) : quiet_(quiet), drawProgress_(!quiet && ::isatty(STDERR_FILENO)) {}
+
+  void setProgressRange(qsizetype maximum) override { maximum_ = maximum; }
+  void setProgressPosition(qsizetype position) override {
+    if (!drawProgress_) return;
+    if (position == 0) {
+      std::fputs("\r\033[K", stderr);
+      return;
+    }
+    constexpr int kWidth = 30;
+    const int filled = maximum_ > 0 ? static_cast<int>(position * kWidth / maximum_) : kWidth;
+    std::fprintf(stderr, "\r[%.*s%*s] %lld/%lld", filled, "##############################",
+                 kWidth - filled, "", static_cast<long long>(position), static_cast<long long>(maximum_));
+    std::fflush(stderr);
+  }
+  void setTitle(const QString& title) override { title_ = title; }
+  void setCommandsEnabled(bool, const QString&) override {}
+  bool showMessage(const velorin::JobMessage& message) override {
+    switch (message.icon) {
+      case velorin::MessageIcon::Error:
+        clearProgressLine();
+        std::fprintf(stderr, "velorin: %s\n", qPrintable(message.text));
+        return true;
+      case velorin::MessageIcon::Question:
+        return true;  // the only question is whether to stop after Ctrl-C: yes
+      case velorin::MessageIcon::Information:
+        if (!quiet_) std::printf("%s\n", qPrintable(message.text));
+        return true;
+    }
+    return true;
+  }
+  bool cancelRequested() override { return cancelSignalled != 0; }
+  void entryFinished(const velorin::EntryReport& report) override {
+    if (report.converted) return;
+    clearProgressLine();
+    const QByteArray source = QFile::encodeName(report.source);
+    if (report.step[0])
+      std::fprintf(stderr, "velorin: %s: %s\n", source.constData(),
+                   std::string_view(report.step) == "name" ? "no free output name" : "cannot write the output");
+    else
+      std::fprintf(stderr, "velorin: %s: %s failed: %s\n", source.constData(), report.failure.stage,
+                   velorin::statusText(report.failure.status));
+  }
+
+  const QString& title() const { return title_; }
+
+ private:
+  void clearProgressLine() {
+    if (drawProgress_) std::fputs("\r\033[K", stderr);
+  }
+
+  bool quiet_;
+  bool drawProgress_;
+  qsizetype maximum_ = 0;
+  QString title_;
+};
+
+// --set KEY=VALUE for the application settings a job reads; false when KEY is not one of them.
+bool setApplicationOption(Options& options, const QString& key, const QString& value, bool& valid) {
+  auto is = [&](const char* name) { return key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0; };
+  valid = true;
+  if (is("Hidden")) options.jobOptions.Hidden = value.toUInt(&valid);
+  else if (is("FileBg")) options.jobOptions.FileBg = (value.toInt(&valid) & 1) != 0;
+  else if (is("SPI")) options.jobOptions.SPI = value;
+  else if (is("SdToPath")) options.SdToPath = value;
+  else return false;
+  return true;
+}
 
 int usageError(const QString& message) {
   std::fprintf(stderr, "velorin: %s\n\n%s", qPrintable(message), kUsage);
   return 2;
 }
 
-int runConvert(const Options& options) {
-  if (!QFileInfo(options.outputFolder).isDir()) {
-    std::fprintf(stderr, "velorin: the output folder does not exist: %s\n",
-                 qPrintable(options.outputFolder));
+// The files of a folder as its file list takes them, in list order.
+QStringList filesOfFolder(const QString& folder, const velorin::ListOptions& listOptions) {
+  velorin::FileList list;
+  list.setInputPath(folder, listOptions);
+  QStringList files;
+  for (const velorin::FileEntry& entry : list.entries()) files << QDir(folder).filePath(entry.name);
+  return files;
+}
+
+int exitStatusOf(const velorin::JobResult& result, bool someInputsMissing) {
+  if (result.errorId != 0) return 2;
+  if (someInputsMissing || result.tagListFailed || result.cancelled || result.converted < result.selected)
+    return 1;
+  return 0;
+}
+
+int runConvert(Options& options) {
+  velorin::LanguageModule language;
+  QString langFile = options.LangFile;
+  if (!velorin::loadLanguageModule(language, langFile, QCoreApplication::applicationDirPath(),
+                                   velorin::userInterfaceLanguageId())) {
+    std::fprintf(stderr, "velorin: %s\n", velorin::kLanguageFileMissingMessage);
     return 2;
   }
-  auto workspace = velorin::createJobWorkspace(options.settings);
-  if (!workspace) {
-    std::fprintf(stderr, "velorin: out of memory\n");
-    return 2;
-  }
-  int converted = 0;
+  const velorin::ListOptions listOptions =
+      velorin::ListOptions::from(options.settings, options.jobOptions.Hidden);
+
+  bool someInputsMissing = false;
+  QStringList existing;
   for (const QString& input : options.inputs) {
-    QString temporary;
-    bool ok = velorin::convertFile(*workspace, nullptr, input, temporary);
-    if (ok) {
-      const QString target = QDir(options.outputFolder)
-                                 .filePath(QFileInfo(input).completeBaseName() + workspace->plan.extension);
-      ok = velorin::copyFileReplacing(temporary, target);
-      velorin::removeFile(temporary);
-      if (!ok) std::fprintf(stderr, "velorin: %s: cannot write %s\n", qPrintable(input), qPrintable(target));
+    if (QFileInfo::exists(input)) {
+      existing << input;
     } else {
-      std::fprintf(stderr, "velorin: %s: %s failed: %s\n", qPrintable(input), workspace->failure.stage,
-                   velorin::statusText(workspace->failure.status));
+      std::fprintf(stderr, "velorin: %s: no such file or folder\n", qPrintable(input));
+      someInputsMissing = true;
     }
-    if (ok) ++converted;
   }
-  if (!options.quiet)
-    std::printf("converted %d of %lld\n", converted, static_cast<long long>(options.inputs.size()));
-  return converted == options.inputs.size() ? 0 : 1;
+  if (existing.isEmpty()) return 2;
+
+  // A terminal gets the one-line form of the end report, the one the window shows in its title.
+  options.jobOptions.EndMes = false;
+  HeadlessHost host(options.quiet);
+  velorin::JobContext context{host, language, options.settings, options.jobOptions};
+  const bool listJob = existing.size() == 1 && QFileInfo(existing[0]).isDir();
+  QString outputFolder = !options.outputFolder.isEmpty() ? options.outputFolder
+                         : !options.SdToPath.isEmpty()   ? options.SdToPath
+                         : listJob                        ? existing[0]
+                                                          : QFileInfo(existing[0]).absolutePath();
+
+  velorin::FileList list;
+  QStringList paths;
+  if (listJob) {
+    list.setInputPath(existing[0], listOptions);
+  } else {
+    for (const QString& input : existing)
+      paths << (QFileInfo(input).isDir() ? filesOfFolder(input, listOptions) : QStringList{input});
+  }
+
+  if (options.dryRun) {
+    std::vector<velorin::PreviewRow> rows;
+    const velorin::JobResult result =
+        listJob ? velorin::previewListJob(context, list, existing[0], outputFolder, rows)
+                : velorin::previewPathJob(context, paths, outputFolder, rows);
+    for (const velorin::PreviewRow& row : rows)
+      std::printf("%s -> %s\n", QFile::encodeName(row.source).constData(),
+                  QFile::encodeName(row.output).constData());
+    if (result.errorId != 0) return 2;
+    return someInputsMissing || static_cast<qsizetype>(rows.size()) < result.selected ? 1 : 0;
+  }
+
+  installInterruptHandler();
+  const velorin::JobResult result = listJob ? velorin::runListJob(context, list, existing[0], outputFolder)
+                                            : velorin::runPathJob(context, paths, outputFolder);
+  if (result.errorId == 0 && !options.jobOptions.EndMes && !options.quiet)
+    std::printf("%s\n", qPrintable(host.title()));
+  return exitStatusOf(result, someInputsMissing);
 }
 
 }  // namespace
@@ -77,6 +236,9 @@ int main(int argc, char** argv) {
   const QStringList args = QCoreApplication::arguments();
   Options options;
   bool convert = false;
+  int preset = 0;
+  QString settingsFile;
+  QStringList sets;
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString& arg = args[i];
     if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
@@ -86,23 +248,76 @@ int main(int argc, char** argv) {
       convert = true;
     } else if (arg == QLatin1String("--quiet")) {
       options.quiet = true;
+    } else if (arg == QLatin1String("--dry-run")) {
+      options.dryRun = true;
     } else if (arg == QLatin1String("-o")) {
       if (++i >= args.size()) return usageError(QStringLiteral("-o needs a folder"));
       options.outputFolder = args[i];
+    } else if (arg == QLatin1String("--preset")) {
+      bool ok = false;
+      if (++i < args.size()) preset = args[i].toInt(&ok);
+      if (!ok || preset < 1 || preset > 5) return usageError(QStringLiteral("--preset needs a number from 1 to 5"));
+    } else if (arg == QLatin1String("--settings")) {
+      if (++i >= args.size()) return usageError(QStringLiteral("--settings needs a file"));
+      settingsFile = args[i];
     } else if (arg == QLatin1String("--set")) {
       if (++i >= args.size()) return usageError(QStringLiteral("--set needs KEY=VALUE"));
-      const qsizetype equals = args[i].indexOf(QLatin1Char('='));
-      if (equals < 1 || !velorin::setSettingFromText(options.settings, args[i].left(equals),
-                                                     args[i].mid(equals + 1)))
-        return usageError(QStringLiteral("unknown setting or bad value: ") + args[i]);
+      sets << args[i];  // applied after the preset, whatever the order on the command line
+    } else if (arg == QLatin1String("--")) {
+      options.inputs << args.mid(i + 1);
+      break;
     } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
       return usageError(QStringLiteral("unknown option: ") + arg);
     } else {
       options.inputs << arg;
     }
   }
-  if (!convert) return usageError(QStringLiteral("the window is not available yet; use --convert"));
+  // The settings file first, then the preset, then the conversion settings named by --set; the
+  // application settings a job reads can be named by --set too.
+  velorin::RunSettingsOptions runOptions;
+  runOptions.settingsFile = settingsFile;
+  runOptions.preset = preset;
+  QStringList applicationSets;
+  for (const QString& set : sets) {
+    const qsizetype equals = set.indexOf(QLatin1Char('='));
+    bool valid = true;
+    Options probe;
+    if (equals > 0 && setApplicationOption(probe, set.left(equals), set.mid(equals + 1), valid)) {
+      if (!valid) return usageError(QStringLiteral("unknown setting or bad value: ") + set);
+      applicationSets << set;
+    } else {
+      runOptions.assignments << set;
+    }
+  }
+  velorin::RunSettings run;
+  QString message;
+  if (!velorin::prepareRunSettings(QCoreApplication::applicationFilePath(), runOptions, run, message)) {
+    std::fprintf(stderr, "velorin: %s\n", qPrintable(message));
+    return 2;
+  }
+  const velorin::ApplicationSettings& application = run.stored.application;
+  options.settings = run.stored.conversion;
+  options.LangFile = application.LangFile;
+  options.SdToPath = application.SdToPath;
+  options.jobOptions.FileMes = application.FileMes;
+  options.jobOptions.FileBg = application.FileBg;
+  options.jobOptions.SPI = application.SPI;
+  options.jobOptions.Hidden = static_cast<uint32_t>(application.Hidden);
+  for (const QString& set : applicationSets) {
+    bool valid = true;
+    const qsizetype equals = set.indexOf(QLatin1Char('='));
+    setApplicationOption(options, set.left(equals), set.mid(equals + 1), valid);
+  }
+
+  if (!convert) {
+    // Without a window the program can only act on the command line's convert mode (SdToCvt).
+    const velorin::CommandLinePlan plan =
+        velorin::handleCommandLine(options.inputs, application.SdToCvt, options.SdToPath);
+    if (plan.mode != velorin::CommandLinePlan::Mode::Convert)
+      return usageError(QStringLiteral("the window is not available; use --convert"));
+    options.inputs = plan.convertPaths;
+    options.outputFolder = plan.outputFolder;
+  }
   if (options.inputs.isEmpty()) return usageError(QStringLiteral("no input files"));
-  velorin::applyRangeCorrections(options.settings);
   return runConvert(options);
 }

@@ -1,0 +1,365 @@
+#include "engine/job.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "engine/actions.h"
+#include "engine/naming.h"
+#include "formats/exif.h"
+#include "formats/input_file.h"
+#include "platform/files.h"
+
+namespace velorin {
+
+namespace {
+
+constexpr qsizetype kMaxOutputTextInCombinedMessage = 63;
+
+JobMessage errorMessage(const LanguageModule& language, int id, const QString& text) {
+  return {id, language.text(text_id::kErrorCaption), text, MessageIcon::Error, MessageButtons::Ok};
+}
+
+JobResult endWith(JobContext& context, JobResult result, int id, bool show = true) {
+  result.errorId = id;
+  if (show) context.host.showMessage(errorMessage(context.language, id, context.language.text(id)));
+  return result;
+}
+
+bool isFolder(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
+
+bool sameFolder(const QString& a, const QString& b) {
+  const QString canonicalA = QFileInfo(a).canonicalFilePath();
+  return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
+}
+
+// The input and output checks of a list job and its preview; 0 when both pass.
+int checkListPaths(JobContext& context, const QString& inputPathText, const QString& outputFolder) {
+  const bool inputMissing = inputPathText.isEmpty() || !QFileInfo::exists(inputPathText);
+  const bool outputBad = !isFolder(outputFolder);
+  const LanguageModule& language = context.language;
+  if (inputMissing && outputBad) {
+    const QString text = language.text(text_id::kInputMissing) + QLatin1Char('\n') +
+                         language.text(text_id::kOutputNotFolder).left(kMaxOutputTextInCombinedMessage);
+    context.host.showMessage(errorMessage(language, text_id::kInputMissing, text));
+    return text_id::kInputMissing;
+  }
+  const int id = inputMissing ? text_id::kInputMissing : outputBad ? text_id::kOutputNotFolder : 0;
+  if (id) context.host.showMessage(errorMessage(language, id, language.text(id)));
+  return id;
+}
+
+QString jobOutputFolder(const ConversionSettings& s, const QString& outputFolder) {
+  return s.MkDirAdd && !s.MkDirStr.isEmpty() ? joinPath(outputFolder, s.MkDirStr) : outputFolder;
+}
+
+// One input of a job.
+struct JobInput {
+  const FileEntry* entry = nullptr;  // list jobs
+  QString sourcePath;                // the file, or the archive for a member
+  QString name;                      // the name the output is named from
+  QString display;                   // what reports show
+};
+
+struct JobRun {
+  JobContext& context;
+  bool listJob = false;
+  SourceKind kind = SourceKind::Folder;
+  QString inputFolder;  // list job from a folder
+  FileTime archiveTime = 0;  // list job from an archive: the archive's time when it was listed
+  QString outputFolder;
+  bool createdSubFolder = false;
+  bool deleteSources = false;
+  NamingRules rules;
+  std::unique_ptr<JobWorkspace> workspace;
+  std::vector<HtmlRecord> htmlRecords;
+  JobResult result;
+
+  explicit JobRun(JobContext& c) : context(c) {}
+};
+
+// Everything between the checks and the entry loop; false ends the job (result.errorId set).
+bool startRun(JobRun& run, const QString& outputFolder, const QString& archivePath) {
+  JobContext& context = run.context;
+  const ConversionSettings& s = context.settings;
+  JobHost& host = context.host;
+  host.setProgressRange(run.result.selected);
+  if (run.listJob) host.clearPreview();
+
+  run.outputFolder = outputFolder;
+  if (s.MkDirAdd && !s.MkDirStr.isEmpty()) {
+    run.outputFolder = joinPath(outputFolder, s.MkDirStr);
+    if (!isFolder(run.outputFolder)) {
+      if (!QDir().mkdir(run.outputFolder)) {
+        run.result = endWith(context, run.result, text_id::kCannotCreateSubFolder);
+        return false;
+      }
+      run.createdSubFolder = true;
+      host.folderChanged(run.outputFolder, FolderEvent::Created);
+    }
+  }
+  if (s.HtmlTag) run.htmlRecords.reserve(static_cast<size_t>(run.result.selected));
+  run.workspace = createJobWorkspace(s);
+  if (!run.workspace) {
+    if (run.createdSubFolder) QDir().rmdir(run.outputFolder);
+    run.result = endWith(context, run.result, text_id::kNoMemory);
+    return false;
+  }
+  JobWorkspace& ws = *run.workspace;
+  ws.sourceKind = run.kind;
+  ws.archivePath = archivePath;
+  ws.fileBackground = context.options.FileBg;
+  ws.pluginFolder = context.options.SPI;
+  run.rules = NamingRules::from(s, ws.plan.extension);
+  // Archive members are never deleted, whatever IFileDel says.
+  run.deleteSources = s.IFileDel && run.kind == SourceKind::Folder;
+
+  if (run.listJob) host.setCommandsEnabled(false, context.language.text(text_id::kJobCancelButton));
+  host.setTitle(context.language.text(text_id::kJobRunningTitle));
+  return true;
+}
+
+// The per-entry sequence: convert, name, copy, follow-up actions, clean up.
+void runEntry(JobRun& run, const JobInput& input) {
+  JobWorkspace& ws = *run.workspace;
+  const ConversionSettings& s = run.context.settings;
+  EntryReport report;
+  report.source = input.display;
+  QString temporary;
+  if (convertFile(ws, input.entry, input.sourcePath, temporary)) {
+    const char* exif = ws.image.hasExifDateTime ? ws.image.exifDateTime : nullptr;
+    const QString target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
+    if (target.isEmpty()) {
+      report.step = "name";
+    } else if (!copyFileReplacing(temporary, target)) {
+      report.step = "copy";
+    } else {
+      // The output is in place: only now may anything happen to the source.
+      if (s.WrTimeCopy || s.CrTimeCopy) {
+        if (!run.listJob) {
+          copyTimeStampsFrom(input.sourcePath, target, s.WrTimeCopy, s.CrTimeCopy);
+        } else if (run.kind == SourceKind::Folder) {
+          applyTimeStamps(target, input.entry->lastWriteTime, input.entry->creationTime, s.WrTimeCopy,
+                          s.CrTimeCopy);
+        } else {
+          applyTimeStamps(target, input.entry->lastWriteTime, run.archiveTime, s.WrTimeCopy, s.CrTimeCopy);
+        }
+      }
+      if (run.deleteSources) removeSource(input.sourcePath, s.Recycle);
+      ++run.result.converted;
+      report.converted = true;
+      report.outputPath = target;
+      if (s.HtmlTag)
+        run.htmlRecords.push_back({QFileInfo(target).fileName(), ws.image.workWidth, ws.image.workHeight});
+    }
+    removeFile(temporary);
+  } else {
+    report.failure = ws.failure;
+  }
+  ++run.result.processed;
+  run.context.host.setProgressPosition(run.result.processed);
+  run.context.host.entryFinished(report);
+}
+
+bool confirmCancel(JobRun& run) {
+  JobHost& host = run.context.host;
+  if (!host.cancelRequested()) return false;
+  const JobMessage question{text_id::kCancelQuestion, QStringLiteral("Velorin"),
+                            run.context.language.text(text_id::kCancelQuestion), MessageIcon::Question,
+                            MessageButtons::YesNo};
+  return host.showMessage(question);
+}
+
+void runLoop(JobRun& run, const std::vector<JobInput>& inputs) {
+  for (const JobInput& input : inputs) {
+    if (run.result.processed >= run.result.selected) break;
+    runEntry(run, input);
+    if (confirmCancel(run)) {
+      run.result.cancelled = true;
+      break;
+    }
+  }
+}
+
+void finishJob(JobRun& run) {
+  JobContext& context = run.context;
+  const ConversionSettings& s = context.settings;
+  JobHost& host = context.host;
+  const LanguageModule& language = context.language;
+  if (s.HtmlTag && run.result.converted > 0 && !writeHtmlTagList(run.outputFolder, run.htmlRecords)) {
+    run.result.tagListFailed = true;
+    host.showMessage(errorMessage(language, text_id::kCannotWriteTagList,
+                                  language.text(text_id::kCannotWriteTagList)));
+  }
+  run.htmlRecords.clear();
+  run.workspace.reset();
+  host.setProgressPosition(0);
+  if (run.listJob) host.setCommandsEnabled(true, language.text(1023));
+  host.setTitle(QStringLiteral("Velorin"));
+
+  if (run.result.converted > 0) {
+    host.folderChanged(run.outputFolder, FolderEvent::Updated);
+    if (run.listJob && run.deleteSources && !s.Recycle && !sameFolder(run.inputFolder, run.outputFolder))
+      host.folderChanged(run.inputFolder, FolderEvent::Updated);
+  } else if (run.createdSubFolder && QDir().rmdir(run.outputFolder)) {
+    host.folderChanged(run.outputFolder, FolderEvent::Removed);
+  }
+
+  const qsizetype converted = run.result.converted, selected = run.result.selected;
+  if (context.options.EndMes) {
+    host.showMessage({text_id::kEndReportCaption, language.text(text_id::kEndReportCaption),
+                      endReportText(language, converted, selected), MessageIcon::Information,
+                      MessageButtons::Ok});
+  } else {
+    host.setTitle(endReportTitle(language, converted, selected));
+  }
+}
+
+std::vector<JobInput> listInputs(const FileList& list) {
+  std::vector<JobInput> inputs;
+  for (const FileEntry& entry : list.entries()) {
+    if (!entry.selected) continue;
+    JobInput input;
+    input.entry = &entry;
+    input.name = entry.name;
+    if (list.kind() == SourceKind::Folder) {
+      input.sourcePath = joinPath(list.inputPath(), entry.name);
+      input.display = input.sourcePath;
+    } else {
+      input.sourcePath = list.inputPath();
+      input.display = list.inputPath() + QLatin1Char(':') + entry.displayName();
+    }
+    inputs.push_back(std::move(input));
+  }
+  return inputs;
+}
+
+std::vector<JobInput> pathInputs(const QStringList& paths) {
+  std::vector<JobInput> inputs;
+  for (const QString& path : paths) {
+    JobInput input;
+    input.sourcePath = path;
+    input.name = QFileInfo(path).fileName();
+    input.display = path;
+    inputs.push_back(std::move(input));
+  }
+  return inputs;
+}
+
+// The list job's checks; 0 when the job may start.
+int checkList(JobContext& context, FileList& list, const QString& inputPathText,
+              const QString& outputFolder, bool showChange) {
+  if (const int id = checkListPaths(context, inputPathText, outputFolder)) return id;
+  if (!list.keepInStep()) {
+    if (showChange && context.options.FileMes)
+      context.host.showMessage(errorMessage(context.language, text_id::kListChanged,
+                                            context.language.text(text_id::kListChanged)));
+    return text_id::kListChanged;
+  }
+  if (list.selectedCount() == 0) {
+    context.host.showMessage(errorMessage(context.language, text_id::kNothingSelected,
+                                          context.language.text(text_id::kNothingSelected)));
+    return text_id::kNothingSelected;
+  }
+  return 0;
+}
+
+bool exifDateOfFile(const QString& path, char (&dateTime)[20]) {
+  MappedFile mapped;
+  if (!mapped.open(std::filesystem::path(QFile::encodeName(path).toStdString()))) return false;
+  if (detectFileType(mapped.data(), mapped.size()) != FileType::Jpeg) return false;
+  return readExifDateTime(mapped.data(), mapped.size(), dateTime);
+}
+
+// Names every input against the table of names the output folder holds.
+void previewInputs(JobContext& context, const std::vector<JobInput>& inputs, const QString& outputFolder,
+                   bool readExifFromFiles, std::vector<PreviewRow>& rows) {
+  const ConversionSettings& s = context.settings;
+  const NamingRules rules = NamingRules::from(s, prepareJob(s).extension);
+  QStringList table = existingOutputNames(outputFolder, rules.extension);
+  int64_t processed = 0;
+  for (const JobInput& input : inputs) {
+    char dateTime[20] = {};
+    const bool hasDate = rules.NameSet == 1 && readExifFromFiles && exifDateOfFile(input.sourcePath, dateTime);
+    const QString name =
+        previewOutputName(rules, outputFolder, input.name, processed++, hasDate ? dateTime : nullptr, table);
+    if (name.isEmpty()) continue;
+    rows.push_back({input.entry ? input.entry->displayName() : input.display, name});
+    // The source will be deleted during the job, so its own name becomes free again.
+    if (s.IFileDel && readExifFromFiles && sameFolder(QFileInfo(input.sourcePath).absolutePath(), outputFolder))
+      table.removeOne(input.name);
+  }
+}
+
+}  // namespace
+
+QString endReportTitle(const LanguageModule& language, qsizetype converted, qsizetype selected) {
+  return language.text(text_id::kEndReportCaption) + QStringLiteral("    ") + QString::number(converted) +
+         QLatin1Char('/') + QString::number(selected) + QStringLiteral(" (") +
+         language.text(text_id::kConvertedLabel) + QLatin1Char('/') + language.text(text_id::kSelectedLabel) +
+         QLatin1Char(')');
+}
+
+QString endReportText(const LanguageModule& language, qsizetype converted, qsizetype selected) {
+  return language.text(text_id::kSelectedLabel) + QStringLiteral("  ") + QString::number(selected) +
+         QLatin1Char('\n') + language.text(text_id::kConvertedLabel) + QStringLiteral("  ") +
+         QString::number(converted);
+}
+
+JobResult runListJob(JobContext& context, FileList& list, const QString& inputPathText,
+                     const QString& outputFolder) {
+  JobResult result;
+  if (const int id = checkList(context, list, inputPathText, outputFolder, true)) {
+    result.errorId = id;
+    return result;
+  }
+  JobRun run(context);
+  run.listJob = true;
+  run.kind = list.kind();
+  run.inputFolder = list.kind() == SourceKind::Folder ? list.inputPath() : QString();
+  run.archiveTime = list.archiveTime();
+  run.result.selected = list.selectedCount();
+  if (!startRun(run, outputFolder, list.kind() == SourceKind::Folder ? QString() : list.inputPath()))
+    return run.result;
+  runLoop(run, listInputs(list));
+  finishJob(run);
+  return run.result;
+}
+
+JobResult runPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder) {
+  JobResult result;
+  if (!isFolder(outputFolder)) return endWith(context, result, text_id::kOutputNotFolder);
+  JobRun run(context);
+  run.kind = SourceKind::Folder;
+  run.result.selected = paths.size();
+  if (!startRun(run, outputFolder, QString())) return run.result;
+  runLoop(run, pathInputs(paths));
+  finishJob(run);
+  return run.result;
+}
+
+JobResult previewListJob(JobContext& context, FileList& list, const QString& inputPathText,
+                         const QString& outputFolder, std::vector<PreviewRow>& rows) {
+  JobResult result;
+  if (const int id = checkList(context, list, inputPathText, outputFolder, false)) {
+    result.errorId = id;
+    return result;
+  }
+  std::vector<JobInput> inputs = listInputs(list);
+  result.selected = static_cast<qsizetype>(inputs.size());
+  // Members of archives are named from their list entries; their EXIF dates need the archive
+  // readers, so they are read from plain files only.
+  previewInputs(context, inputs, jobOutputFolder(context.settings, outputFolder),
+                list.kind() == SourceKind::Folder, rows);
+  return result;
+}
+
+JobResult previewPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder,
+                         std::vector<PreviewRow>& rows) {
+  JobResult result;
+  if (!isFolder(outputFolder)) return endWith(context, result, text_id::kOutputNotFolder);
+  result.selected = paths.size();
+  previewInputs(context, pathInputs(paths), jobOutputFolder(context.settings, outputFolder), true, rows);
+  return result;
+}
+
+}  // namespace velorin

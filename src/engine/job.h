@@ -1,0 +1,113 @@
+// The conversion job: a batch of inputs converted one after the other, with the job-level checks
+// and messages, progress, cancelling between entries, the follow-up actions and the end report.
+//
+// The job knows nothing of windows or terminals: it talks to its host through JobHost, which the
+// main window implements with widgets and the headless mode with standard error.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/file_list.h"
+#include "engine/language.h"
+#include "engine/pipeline.h"
+#include "settings/conversion_settings.h"
+
+namespace velorin {
+
+enum class MessageIcon { Error, Question, Information };
+enum class MessageButtons { Ok, YesNo };
+
+struct JobMessage {
+  int id = 0;  // the language id of the text (the main text for combined messages)
+  QString caption;
+  QString text;
+  MessageIcon icon = MessageIcon::Error;
+  MessageButtons buttons = MessageButtons::Ok;
+};
+
+enum class FolderEvent { Created, Updated, Removed };
+
+// What the job reports about one entry, for hosts that list failures.
+struct EntryReport {
+  QString source;      // the path, or the member's name inside its archive
+  QString outputPath;  // empty when the entry was not converted
+  bool converted = false;
+  FailureReason failure;  // when the conversion itself failed
+  const char* step = "";  // the step that failed after the conversion ("name", "copy")
+};
+
+class JobHost {
+ public:
+  virtual ~JobHost() = default;
+  virtual void setProgressRange(qsizetype maximum) = 0;
+  virtual void setProgressPosition(qsizetype position) = 0;
+  virtual void setTitle(const QString& title) = 0;
+  // A list job switches the other command buttons off and shows the convert button's cancel text
+  // while it runs; enabled with the button's own text again at the end.
+  virtual void setCommandsEnabled(bool enabled, const QString& convertButtonText) = 0;
+  // Shows a message; true when the answer is Yes (or OK).
+  virtual bool showMessage(const JobMessage& message) = 0;
+  // Polled between two entries; never waits.
+  virtual bool cancelRequested() = 0;
+  virtual void clearPreview() {}
+  // The file manager would want to know; nothing needs it here but a window may refresh.
+  virtual void folderChanged(const QString& folder, FolderEvent event) {}
+  virtual void entryFinished(const EntryReport& report) {}
+};
+
+// The application settings a job reads besides the conversion settings.
+struct JobOptions {
+  bool EndMes = true;    // end report in a message box, else in the title
+  bool FileMes = true;   // tell the user when the list had to be rebuilt
+  bool FileBg = true;    // transparency onto the file's own background
+  QString SPI;           // image plug-in folder
+  uint32_t Hidden = 2;   // attribute mask of files left out of lists
+};
+
+struct JobContext {
+  JobHost& host;
+  const LanguageModule& language;
+  const ConversionSettings& settings;
+  JobOptions options;
+};
+
+struct JobResult {
+  int errorId = 0;  // the message that ended the job before its loop, 0 when it ran
+  qsizetype selected = 0;
+  qsizetype processed = 0;
+  qsizetype converted = 0;
+  bool cancelled = false;
+  bool tagListFailed = false;
+};
+
+// Converts the selected entries of list. inputPathText is the input path as the user gave it.
+JobResult runListJob(JobContext& context, FileList& list, const QString& inputPathText,
+                     const QString& outputFolder);
+
+// Converts files given by their paths.
+JobResult runPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder);
+
+struct PreviewRow {
+  QString source;  // the entry's name as the list shows it
+  QString output;  // the output file name without folder
+};
+
+// The name preview of a list job: the same checks (the list is rebuilt silently when it changed),
+// then the names the job would give, without writing anything. The sub-folder is not created.
+JobResult previewListJob(JobContext& context, FileList& list, const QString& inputPathText,
+                         const QString& outputFolder, std::vector<PreviewRow>& rows);
+
+// The same for a path job.
+JobResult previewPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder,
+                         std::vector<PreviewRow>& rows);
+
+// The end report's title form: "<20303>    3/5 (<20402>/<20401>)".
+QString endReportTitle(const LanguageModule& language, qsizetype converted, qsizetype selected);
+// The end report's message form: "<20401>  5\n<20402>  3".
+QString endReportText(const LanguageModule& language, qsizetype converted, qsizetype selected);
+
+}  // namespace velorin

@@ -1,0 +1,122 @@
+#include "engine/naming.h"
+
+#include <QFile>
+
+#include <limits.h>
+
+#include <vector>
+
+#include "platform/directory.h"
+
+namespace velorin {
+
+namespace {
+
+// A file name may have NAME_MAX bytes; a path PATH_MAX bytes with its terminating zero.
+constexpr qsizetype kMaxNameBytes = NAME_MAX;
+constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
+
+QString serialNumber(int64_t number, int32_t digits) {
+  const bool negative = number < 0;
+  QString text = QString::number(negative ? -number : number);
+  if (text.size() < digits) text.prepend(QString(digits - text.size(), QLatin1Char('0')));
+  return negative ? QLatin1Char('-') + text : text;
+}
+
+// name without its last extension; the extension starts at the last dot.
+QStringView withoutExtension(QStringView name) {
+  const qsizetype dot = name.lastIndexOf(u'.');
+  return dot < 0 ? name : name.left(dot);
+}
+
+}  // namespace
+
+NamingRules NamingRules::from(const ConversionSettings& s, const QString& extension) {
+  NamingRules rules;
+  rules.NameSet = s.NameSet;
+  if (s.TopAdd) rules.prefix = s.TopStr;
+  if (s.EndAdd) rules.suffix = s.EndStr;
+  rules.StartNum = s.StartNum;
+  rules.DigitNum = qBound(1, s.DigitNum, 5);
+  rules.extension = extension;
+  return rules;
+}
+
+QString outputStem(const NamingRules& rules, QStringView entryName, int64_t processedCount,
+                   const char* exif) {
+  if (rules.NameSet == 2) return serialNumber(rules.StartNum + processedCount, rules.DigitNum);
+  if (rules.NameSet == 1 && exif && exif[0]) {
+    // "2013:05:28 14:21:26" -> "20130528_142126"; the positions are fixed by the EXIF format.
+    static const int kPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, -1, 11, 12, 14, 15, 17, 18};
+    QString stem;
+    for (const int position : kPositions) stem += position < 0 ? QChar(u'_') : QChar::fromLatin1(exif[position]);
+    return stem;
+  }
+  return withoutExtension(entryName).toString();
+}
+
+QString outputFileName(const NamingRules& rules, QStringView entryName, int64_t processedCount,
+                       const char* exif) {
+  return rules.prefix + outputStem(rules, entryName, processedCount, exif) + rules.suffix + rules.extension;
+}
+
+QString joinPath(const QString& folder, const QString& name) {
+  return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+bool fitsPathLimits(const QString& folder, const QString& name) {
+  return QFile::encodeName(name).size() <= kMaxNameBytes &&
+         QFile::encodeName(joinPath(folder, name)).size() <= kMaxPathBytes;
+}
+
+QString makeOutputPath(const NamingRules& rules, const QString& outputFolder, QStringView entryName,
+                       int64_t processedCount, const char* exif) {
+  return resolveCollision(joinPath(outputFolder, outputFileName(rules, entryName, processedCount, exif)));
+}
+
+QString resolveCollision(const QString& path) {
+  if (!pathEntryExists(path)) return path;
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  const QString folder = slash < 0 ? QString() : path.left(slash + 1);
+  const QString name = path.mid(slash + 1);
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  const QString base = (dot < 0 ? name : name.left(dot)) + QLatin1Char('+');
+  const QString extension = dot < 0 ? QString() : name.mid(dot);
+  for (int n = 1; n <= kMaxCollisionNumber; ++n) {
+    const QString candidate = base + QString::number(n) + extension;
+    if (!fitsPathLimits(folder, candidate)) return {};
+    const QString full = folder + candidate;
+    if (!pathEntryExists(full)) return full;
+  }
+  return {};
+}
+
+QStringList existingOutputNames(const QString& outputFolder, const QString& extension) {
+  std::vector<DirectoryItem> items;
+  readDirectory(outputFolder, QString(QLatin1Char('*') + extension), items);
+  QStringList names;
+  names.reserve(static_cast<qsizetype>(items.size()));
+  for (const DirectoryItem& item : items) names << item.name;
+  return names;
+}
+
+QString previewOutputName(const NamingRules& rules, const QString& outputFolder, QStringView entryName,
+                          int64_t processedCount, const char* exif, QStringList& table) {
+  QString name = outputFileName(rules, entryName, processedCount, exif);
+  if (table.contains(name)) {
+    const QString base = withoutExtension(name).toString() + QLatin1Char('+');
+    const QString extension = name.mid(withoutExtension(name).size());
+    QString found;
+    for (int n = 1; n <= kMaxCollisionNumber && found.isEmpty(); ++n) {
+      const QString candidate = base + QString::number(n) + extension;
+      if (!fitsPathLimits(outputFolder, candidate)) return {};
+      if (!table.contains(candidate)) found = candidate;
+    }
+    if (found.isEmpty()) return {};
+    name = found;
+  }
+  table << name;
+  return name;
+}
+
+}  // namespace velorin

@@ -1,0 +1,83 @@
+#include "platform/directory.h"
+
+#include <QFile>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/file_times.h"
+
+namespace velorin {
+
+namespace {
+
+char16_t foldAsciiLetter(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
+
+}  // namespace
+
+bool matchesPattern(QStringView name, QStringView pattern) {
+  // Iterative wildcard matching with one backtrack point: linear in practice, no recursion depth
+  // to worry about for hostile names.
+  qsizetype n = 0, p = 0, starPattern = -1, starName = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == u'*') {
+      starPattern = p++;
+      starName = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == u'?' ||
+                foldAsciiLetter(pattern[p].unicode()) == foldAsciiLetter(name[n].unicode()))) {
+      ++p;
+      ++n;
+    } else if (starPattern >= 0) {
+      p = starPattern + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+bool readDirectory(const QString& folder, QStringView pattern, std::vector<DirectoryItem>& items) {
+  const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0) return false;
+  DIR* dir = fdopendir(folderFd);
+  if (!dir) {
+    ::close(folderFd);
+    return false;
+  }
+  while (const dirent* found = readdir(dir)) {
+    const char* raw = found->d_name;
+    if ((raw[0] == '.' && raw[1] == 0) || (raw[0] == '.' && raw[1] == '.' && raw[2] == 0)) continue;
+    const QString name = QFile::decodeName(raw);
+    if (!matchesPattern(name, pattern)) continue;
+    DirectoryItem item;
+    item.name = name;
+    if (raw[0] == '.') item.attributes |= kAttributeHidden;
+    FileTimes times;
+    struct stat info {};
+    if (fstatat(folderFd, raw, &info, 0) == 0) {
+      item.isFolder = S_ISDIR(info.st_mode);
+      item.size = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+      if (readFileTimesAt(folderFd, raw, times)) {
+        item.lastWriteTime = times.lastWrite;
+        item.creationTime = times.creation;
+      }
+    } else if (fstatat(folderFd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;  // vanished while we were reading
+    }
+    items.push_back(std::move(item));
+  }
+  closedir(dir);  // also closes folderFd
+  return true;
+}
+
+bool pathEntryExists(const QString& path) {
+  struct stat info {};
+  return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+}  // namespace velorin

@@ -1,0 +1,40 @@
+// Reading a folder the way the file list needs it: items matching a name pattern, with the
+// facts a list entry records.
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+#include <vector>
+
+#include "imaging/image.h"
+
+namespace velorin {
+
+// Attribute bits of a directory item. Only "hidden" is ever set here: a name starting with ".".
+constexpr uint32_t kAttributeHidden = 2;
+
+struct DirectoryItem {
+  QString name;
+  bool isFolder = false;
+  uint32_t attributes = 0;
+  uint64_t size = 0;
+  FileTime lastWriteTime = 0;
+  FileTime creationTime = 0;  // 0 when the file system keeps no birth time
+};
+
+// Matches a whole name against a pattern of literal characters, "*" (any run, also empty) and
+// "?" (one character). Letters A to Z match without regard to case; nothing else is folded.
+bool matchesPattern(QStringView name, QStringView pattern);
+
+// Appends the items of folder whose names match pattern, in directory order ("." and ".." are
+// never items). Symbolic links report what they point at; a dangling link is a plain file of
+// size 0. False when the folder cannot be read.
+bool readDirectory(const QString& folder, QStringView pattern, std::vector<DirectoryItem>& items);
+
+// True when a directory entry of that name exists, whatever it is (a dangling link counts too, so
+// a new file is never written through it).
+bool pathEntryExists(const QString& path);
+
+}  // namespace velorin

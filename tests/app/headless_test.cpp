@@ -1,0 +1,197 @@
+// The headless mode as a user runs it: the velorin program on a folder of files.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "settings/settings_store.h"
+#include "support/test_support.h"
+
+namespace velorin {
+namespace {
+
+QString q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+struct ProgramRun {
+  int exitCode = -1;
+  QString out;
+  QString err;
+};
+
+class HeadlessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(in());
+    std::filesystem::create_directories(out());
+    std::filesystem::create_directories(folder_ / "tmp");
+  }
+
+  ProgramRun velorin(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), q(folder_ / "tmp"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), q(folder_ / "data"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder_ / "config"));
+    environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"), arguments);
+    EXPECT_TRUE(process.waitForFinished(60000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+  }
+
+  void writeBmp(const std::string& name) {
+    test::writeBytes(in() / name, test::makeBmp(4, 2, 24, {}, std::vector<uint8_t>(24, 0x40)));
+  }
+
+  QStringList outputNames() const { return QDir(q(out())).entryList(QDir::Files, QDir::Name); }
+
+  std::filesystem::path in() const { return folder_ / "in"; }
+  std::filesystem::path out() const { return folder_ / "out"; }
+  test::TempFolder folder_;
+};
+
+TEST_F(HeadlessTest, DryRunAndRealRunGiveTheSameNames) {
+  for (const char* name : {"img10.bmp", "img2.bmp", "x.bmp"}) writeBmp(name);
+  test::writeBytes(out() / "x.bmp", {1});
+  const QStringList arguments{"--convert", "--set", "OFmt=0", "--set", "IFmt=1", "-o", q(out()), q(in())};
+  const ProgramRun preview = velorin(QStringList{QStringLiteral("--dry-run")} + arguments);
+  EXPECT_EQ(preview.exitCode, 0) << qPrintable(preview.err);
+  EXPECT_EQ(preview.out, QStringLiteral("img2.bmp -> img2.bmp\nimg10.bmp -> img10.bmp\nx.bmp -> x+1.bmp\n"));
+  EXPECT_EQ(outputNames(), QStringList{"x.bmp"});  // nothing written
+
+  const ProgramRun real = velorin(arguments);
+  EXPECT_EQ(real.exitCode, 0) << qPrintable(real.err);
+  EXPECT_EQ(outputNames(), (QStringList{"img10.bmp", "img2.bmp", "x+1.bmp", "x.bmp"}));
+  EXPECT_EQ(real.out, QStringLiteral("Conversion finished    3/3 (Converted files/Selected files)\n"));
+  EXPECT_TRUE(real.err.isEmpty()) << qPrintable(real.err);  // no progress bar when not a terminal
+  EXPECT_TRUE(std::filesystem::is_empty(folder_ / "tmp"));
+}
+
+TEST_F(HeadlessTest, ExitStatusTellsWhatHappened) {
+  writeBmp("good.bmp");
+  test::writeBytes(in() / "bad.bmp", {'B', 'M', 0});
+  ProgramRun run = velorin({"--convert", "--quiet", "--set", "OFmt=0", "-o", q(out()), q(in() / "good.bmp")});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.out.isEmpty());
+
+  run = velorin({"--convert", "--quiet", "--set", "OFmt=0", "-o", q(out()), q(in() / "good.bmp"), q(in() / "bad.bmp")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.err.contains(QStringLiteral("bad.bmp"))) << qPrintable(run.err);
+
+  run = velorin({"--convert", "-o", q(folder_ / "missing"), q(in() / "good.bmp")});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_TRUE(run.err.contains(QStringLiteral("The output folder does not exist."))) << qPrintable(run.err);
+
+  run = velorin({"--convert", "--set", "NoSuchKey=1", q(in() / "good.bmp")});
+  EXPECT_EQ(run.exitCode, 2);
+  run = velorin({"--convert", q(folder_ / "nothing-here.bmp")});
+  EXPECT_EQ(run.exitCode, 2);
+  run = velorin({"--help"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.out.contains(QStringLiteral("--dry-run")));
+}
+
+TEST_F(HeadlessTest, FilesAndFoldersTogetherAndTheDefaultOutputFolder) {
+  writeBmp("a.bmp");
+  std::filesystem::create_directories(in() / "more");
+  test::writeBytes(in() / "more" / "b.bmp", test::makeBmp(2, 2, 24, {}, std::vector<uint8_t>(16, 0)));
+  test::writeBytes(in() / "more" / "c.txt", {'t'});
+  const ProgramRun run = velorin({"--convert", "--set", "OFmt=1", "--dry-run", q(in() / "a.bmp"), q(in() / "more")});
+  EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+  // Without -o the outputs go beside the first file.
+  EXPECT_EQ(run.out, q(in() / "a.bmp") + " -> a.png\n" + q(in() / "more" / "b.bmp") + " -> b.png\n");
+}
+
+TEST_F(HeadlessTest, InterruptStopsAfterTheCurrentFile) {
+  // The second input is a named pipe: the job waits there until the test has interrupted it, so
+  // the signal arrives during a known entry.
+  writeBmp("a.bmp");
+  writeBmp("c.bmp");
+  writeBmp("d.bmp");
+  const std::filesystem::path pipe = in() / "b.bmp";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("TMPDIR"), q(folder_ / "tmp"));
+  environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder_ / "config"));
+  process.setProcessEnvironment(environment);
+  process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"),
+                {"--convert", "--set", "OFmt=0", "-o", q(out()), q(in() / "a.bmp"), q(pipe),
+                 q(in() / "c.bmp"), q(in() / "d.bmp")});
+  ASSERT_TRUE(process.waitForStarted());
+  for (int i = 0; i < 600 && outputNames().isEmpty(); ++i) QThread::msleep(20);
+  QThread::msleep(200);
+  ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+  // Feed the pipe until the program is done with it; a reader that closes early must not end
+  // this test with SIGPIPE.
+  const auto oldPipeHandler = std::signal(SIGPIPE, SIG_IGN);
+  const std::vector<uint8_t> bytes = test::makeBmp(4, 2, 24, {}, std::vector<uint8_t>(24, 0x40));
+  for (int tries = 0; !process.waitForFinished(20); ++tries) {
+    if (tries > 3000) {
+      process.kill();
+      std::signal(SIGPIPE, oldPipeHandler);
+      FAIL() << "the program did not stop";
+    }
+    const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) continue;
+    [[maybe_unused]] const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    ::close(fd);
+  }
+  std::signal(SIGPIPE, oldPipeHandler);
+  EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(process.exitCode(), 1);
+  const QStringList written = outputNames();
+  EXPECT_TRUE(written.contains(QStringLiteral("a.bmp")));
+  EXPECT_FALSE(written.contains(QStringLiteral("c.bmp")));
+  EXPECT_FALSE(written.contains(QStringLiteral("d.bmp")));
+  EXPECT_TRUE(std::filesystem::is_empty(folder_ / "tmp"));
+  const QString report = QString::fromUtf8(process.readAllStandardOutput());
+  EXPECT_EQ(report, QStringLiteral("Conversion finished    %1/4 (Converted files/Selected files)\n").arg(written.size()))
+      << qPrintable(report);
+}
+
+TEST_F(HeadlessTest, SettingsFilePresetsAndTheConvertModeWithoutConvertOption) {
+  writeBmp("a.bmp");
+  writeBmp("b.bmp");
+  StoredSettings stored;
+  stored.application.SdToCvt = true;
+  stored.application.SdToPath = q(out());
+  stored.conversion.OFmt = 0;
+  stored.presets[1].defined = true;
+  stored.presets[1].name = QStringLiteral("numbered");
+  stored.presets[1].settings.OFmt = 0;
+  stored.presets[1].settings.NameSet = 2;
+  stored.presets[1].settings.StartNum = 7;
+  stored.presets[1].settings.DigitNum = 3;
+  const QString settings = q(folder_ / "Velorin.ini");
+  ASSERT_TRUE(saveSettingsFile(settings, stored));
+
+  // SdToCvt on: the files named on the command line are converted into SdToPath.
+  ProgramRun run = velorin({"--settings", settings, q(in() / "a.bmp"), q(in() / "b.bmp")});
+  EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+  EXPECT_EQ(outputNames(), (QStringList{"a.bmp", "b.bmp"}));
+  // ... but a single folder would open in the window, which is not there.
+  EXPECT_EQ(velorin({"--settings", settings, q(in())}).exitCode, 2);
+
+  run = velorin({"--convert", "--dry-run", "--settings", settings, "--set", "StartNum=20", "--preset", "2",
+                 q(in() / "a.bmp"), q(in() / "b.bmp")});
+  EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+  EXPECT_EQ(run.out, q(in() / "a.bmp") + " -> 020.bmp\n" + q(in() / "b.bmp") + " -> 021.bmp\n");
+
+  EXPECT_EQ(velorin({"--convert", "--settings", settings, "--preset", "3", q(in() / "a.bmp")}).exitCode, 2);
+  EXPECT_EQ(velorin({"--convert", "--settings", q(folder_ / "none.ini"), q(in() / "a.bmp")}).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace velorin
