@@ -6,8 +6,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <termios.h>
 #include <unistd.h>
 
+#include "engine/archive_members.h"
 #include "engine/file_list.h"
 #include "engine/job.h"
 #include "engine/language.h"
@@ -109,6 +111,29 @@ class HeadlessHost : public velorin::JobHost {
     return true;
   }
   bool cancelRequested() override { return cancelSignalled != 0; }
+  // Asked on the terminal without echo; without a terminal to ask on, the member fails.
+  bool askPassword(QString& password) override {
+    if (!::isatty(STDIN_FILENO)) return false;
+    clearProgressLine();
+    std::fputs("Password: ", stderr);
+    std::fflush(stderr);
+    termios saved {};
+    const bool silenced = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (silenced) {
+      termios quiet = saved;
+      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    char line[1024];
+    const bool typed = std::fgets(line, sizeof line, stdin) != nullptr;
+    if (silenced) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+    if (!typed) return false;
+    QByteArray text(line);
+    while (text.endsWith('\n') || text.endsWith('\r')) text.chop(1);
+    password = QString::fromLocal8Bit(text);
+    return true;
+  }
   void entryFinished(const velorin::EntryReport& report) override {
     if (report.converted) return;
     clearProgressLine();
@@ -175,8 +200,10 @@ int runConvert(Options& options) {
     std::fprintf(stderr, "velorin: %s\n", velorin::kLanguageFileMissingMessage);
     return 2;
   }
-  const velorin::ListOptions listOptions =
-      velorin::ListOptions::from(options.settings, options.jobOptions.Hidden);
+  velorin::ListOptions listOptions = velorin::ListOptions::from(options.settings, options.jobOptions.Hidden);
+  velorin::ArchiveAccess archives;
+  archives.pluginFolder = options.jobOptions.SPI;
+  listOptions.pluginPatterns = velorin::imagePluginPatterns(archives);
 
   bool someInputsMissing = false;
   QStringList existing;
@@ -194,13 +221,22 @@ int runConvert(Options& options) {
   options.jobOptions.EndMes = false;
   HeadlessHost host(options.quiet);
   velorin::JobContext context{host, language, options.settings, options.jobOptions};
-  const bool listJob = existing.size() == 1 && QFileInfo(existing[0]).isDir();
+  // A single folder or archive is a list job over its files or members.
+  const bool singleFolder = existing.size() == 1 && QFileInfo(existing[0]).isDir();
+  const bool singleArchive =
+      existing.size() == 1 && !singleFolder &&
+      velorin::containerPathFor(existing[0], [&](const QString& path) {
+        return velorin::pluginArchiveAccepts(archives, path);
+      }) == existing[0];
+  const bool listJob = singleFolder || singleArchive;
   QString outputFolder = !options.outputFolder.isEmpty() ? options.outputFolder
                          : !options.SdToPath.isEmpty()   ? options.SdToPath
-                         : listJob                        ? existing[0]
+                         : singleFolder                   ? existing[0]
                                                           : QFileInfo(existing[0]).absolutePath();
 
+  archives.askPassword = [&host](QString& password) { return host.askPassword(password); };
   velorin::FileList list;
+  list.setMemberLister(velorin::memberListerFor(archives));
   QStringList paths;
   if (listJob) {
     list.setInputPath(existing[0], listOptions);

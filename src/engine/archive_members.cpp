@@ -46,6 +46,16 @@ bool listArchiveMembers(const ArchiveAccess& access, SourceKind kind, const QStr
   return true;
 }
 
+MemberLister memberListerFor(const ArchiveAccess& access) {
+  return [access](SourceKind kind, const QString& archivePath, std::vector<FileEntry>& members) {
+    return listArchiveMembers(access, kind, archivePath, members);
+  };
+}
+
+QStringList imagePluginPatterns(const ArchiveAccess& access) {
+  return pluginExtensions(hostFor(access), kPluginImage, true);
+}
+
 bool pluginArchiveAccepts(const ArchiveAccess& access, const QString& path) {
   PluginHost host = hostFor(access);
   return isPluginArchive(host, path);

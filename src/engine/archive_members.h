@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/file_entry.h"
+#include "engine/file_list.h"
 #include "sources/rar_archive.h"
 
 namespace velorin {
@@ -23,6 +24,12 @@ struct ArchiveAccess {
 // archiveTime, when given, receives the archive's last-write time.
 bool listArchiveMembers(const ArchiveAccess& access, SourceKind kind, const QString& archivePath,
                         std::vector<FileEntry>& members, FileTime* archiveTime = nullptr);
+
+// The lister a FileList uses for its archive sources.
+MemberLister memberListerFor(const ArchiveAccess& access);
+
+// The file patterns of the enabled image plug-ins, for ListOptions::pluginPatterns.
+QStringList imagePluginPatterns(const ArchiveAccess& access);
 
 // Whether an archive plug-in takes the file (the container decision for dropped paths).
 bool pluginArchiveAccepts(const ArchiveAccess& access, const QString& path);

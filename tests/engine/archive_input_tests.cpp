@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "engine/archive_members.h"
+#include "engine/file_list.h"
 #include "engine/pipeline.h"
 #include "sources/plugin_host.h"
 #include "sources/rar_archive.h"
@@ -379,6 +380,30 @@ TEST(ArchiveInput, TwentyJpegMembersConvertLikeTheSameFiles) {
     QFile::remove(outFolder);
     QFile::remove(outZip);
   }
+}
+
+}  // namespace
+}  // namespace velorin
+
+namespace velorin {
+namespace {
+
+TEST(ArchiveMembers, AZipBecomesAFilteredSortedFileList) {
+  test::TempFolder folder;
+  test::writeBytes(folder / "a.zip", test::makeZip({{"z.jpg", picture(1)}, {"sub/a.JPG", picture(2)},
+                                                   {"notes.txt", test::bytesOf("text")}, {"sub/", {}, 0}}));
+  ArchiveAccess access;
+  FileList list;
+  list.setMemberLister(memberListerFor(access));
+  ConversionSettings settings;
+  settings.IFmt = 0;
+  ASSERT_TRUE(list.setInputPath(qpath(folder / "a.zip"), ListOptions::from(settings, 2)));
+  EXPECT_EQ(list.kind(), SourceKind::Zip);
+  ASSERT_EQ(list.entries().size(), 2u);
+  EXPECT_EQ(list.entries()[0].displayName(), "z.jpg");
+  EXPECT_EQ(list.entries()[1].displayName(), "sub/a.JPG");
+  EXPECT_NE(list.archiveTime(), 0);
+  EXPECT_TRUE(list.keepInStep());
 }
 
 }  // namespace
