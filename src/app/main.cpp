@@ -6,8 +6,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <termios.h>
 #include <unistd.h>
 
+#include "engine/archive_members.h"
 #include "engine/file_list.h"
 #include "engine/job.h"
 #include "engine/language.h"
@@ -23,12 +25,15 @@ const char kUsage[] =
     "Converts image files without a window, with the settings of the window's settings file\n"
     "(read, never written). A single folder is converted as a file list (its image files, chosen\n"
     "by the input format setting IFmt); several paths are converted one after the other, folders\n"
-    "among them replaced by their image files.\n"
+    "among them replaced by their image files. A single ZIP or RAR archive, or an archive an\n"
+    "archive plug-in reads (SPI: the plug-in folder), is converted as the list of its image\n"
+    "members; a password a RAR member needs is asked for on the terminal.\n"
     "Outputs are named by the naming settings (NameSet, TopStr, EndStr, ...) and never overwrite an\n"
     "existing file: a taken name gets \"+1\", \"+2\", ... before its extension.\n"
     "\n"
     "Options:\n"
-    "  -o DIR           output folder (default: the folder converted, or the first file's folder)\n"
+    "  -o DIR           output folder (default: the folder converted, or the first file's or\n"
+    "                   archive's folder)\n"
     "  --set KEY=VALUE  change one conversion setting by its key, for example --set OFmt=0 (BMP),\n"
     "                   --set Quality=85, --set RszOpt=3 --set RszSize=800, --set NameSet=2;\n"
     "                   also Hidden (0 lists dot files too), FileBg, SPI and SdToPath\n"
@@ -109,6 +114,29 @@ class HeadlessHost : public velorin::JobHost {
     return true;
   }
   bool cancelRequested() override { return cancelSignalled != 0; }
+  // Asked on the terminal without echo; without a terminal to ask on, the member fails.
+  bool askPassword(QString& password) override {
+    if (!::isatty(STDIN_FILENO)) return false;
+    clearProgressLine();
+    std::fputs("Password: ", stderr);
+    std::fflush(stderr);
+    termios saved {};
+    const bool silenced = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (silenced) {
+      termios quiet = saved;
+      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    char line[1024];
+    const bool typed = std::fgets(line, sizeof line, stdin) != nullptr;
+    if (silenced) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+    if (!typed) return false;
+    QByteArray text(line);
+    while (text.endsWith('\n') || text.endsWith('\r')) text.chop(1);
+    password = QString::fromLocal8Bit(text);
+    return true;
+  }
   void entryFinished(const velorin::EntryReport& report) override {
     if (report.converted) return;
     clearProgressLine();
@@ -175,8 +203,10 @@ int runConvert(Options& options) {
     std::fprintf(stderr, "velorin: %s\n", velorin::kLanguageFileMissingMessage);
     return 2;
   }
-  const velorin::ListOptions listOptions =
-      velorin::ListOptions::from(options.settings, options.jobOptions.Hidden);
+  velorin::ListOptions listOptions = velorin::ListOptions::from(options.settings, options.jobOptions.Hidden);
+  velorin::ArchiveAccess archives;
+  archives.pluginFolder = options.jobOptions.SPI;
+  listOptions.pluginPatterns = velorin::imagePluginPatterns(archives);
 
   bool someInputsMissing = false;
   QStringList existing;
@@ -194,13 +224,22 @@ int runConvert(Options& options) {
   options.jobOptions.EndMes = false;
   HeadlessHost host(options.quiet);
   velorin::JobContext context{host, language, options.settings, options.jobOptions};
-  const bool listJob = existing.size() == 1 && QFileInfo(existing[0]).isDir();
+  // A single folder or archive is a list job over its files or members.
+  const bool singleFolder = existing.size() == 1 && QFileInfo(existing[0]).isDir();
+  const bool singleArchive =
+      existing.size() == 1 && !singleFolder &&
+      velorin::containerPathFor(existing[0], [&](const QString& path) {
+        return velorin::pluginArchiveAccepts(archives, path);
+      }) == existing[0];
+  const bool listJob = singleFolder || singleArchive;
   QString outputFolder = !options.outputFolder.isEmpty() ? options.outputFolder
                          : !options.SdToPath.isEmpty()   ? options.SdToPath
-                         : listJob                        ? existing[0]
+                         : singleFolder                   ? existing[0]
                                                           : QFileInfo(existing[0]).absolutePath();
 
+  archives.askPassword = [&host](QString& password) { return host.askPassword(password); };
   velorin::FileList list;
+  list.setMemberLister(velorin::memberListerFor(archives));
   QStringList paths;
   if (listJob) {
     list.setInputPath(existing[0], listOptions);

@@ -109,6 +109,12 @@ bool startRun(JobRun& run, const QString& outputFolder, const QString& archivePa
   ws.archivePath = archivePath;
   ws.fileBackground = context.options.FileBg;
   ws.pluginFolder = context.options.SPI;
+  if (run.kind == SourceKind::Rar) {
+    // One library load for the whole job (freed with the workspace) and one password.
+    ws.rarContext.pluginFolder = ws.pluginFolder;
+    ws.rarContext.askPassword = [&host](QString& password) { return host.askPassword(password); };
+    keepRarLibrary(ws.rarContext);
+  }
   run.rules = NamingRules::from(s, ws.plan.extension);
   // Archive members are never deleted, whatever IFileDel says.
   run.deleteSources = s.IFileDel && run.kind == SourceKind::Folder;

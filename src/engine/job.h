@@ -53,6 +53,8 @@ class JobHost {
   virtual bool showMessage(const JobMessage& message) = 0;
   // Polled between two entries; never waits.
   virtual bool cancelRequested() = 0;
+  // A password for an encrypted RAR member, asked at most once per job; false fails the member.
+  virtual bool askPassword(QString& password) { return false; }
   virtual void clearPreview() {}
   // The file manager would want to know; nothing needs it here but a window may refresh.
   virtual void folderChanged(const QString& folder, FolderEvent event) {}

@@ -10,6 +10,7 @@
 #include "formats/jpeg_transform.h"
 #include "imaging/resample.h"
 #include "platform/files.h"
+#include "sources/zip_reader.h"
 
 namespace velorin {
 
@@ -161,8 +162,11 @@ void prepareReaders(JobWorkspace& ws) {
   ws.gifReader.preferFileBackground = ws.fileBackground;
 }
 
+// The file route when bytes is null (name is then the path), else the memory route.
 bool loadWithPlugins(JobWorkspace& ws, const QString& name, const uint8_t* bytes, size_t length) {
-  return false;  // plug-ins are not built yet
+  ws.pluginHost.pluginFolder = ws.pluginFolder;
+  return bytes ? readImageWithPlugin(ws.pluginHost, name, bytes, length, ws.image)
+               : readImageWithPlugin(ws.pluginHost, name, ws.image);
 }
 
 bool pluginFolderSet(const JobWorkspace& ws) {
@@ -257,7 +261,27 @@ bool loadFromMemory(JobWorkspace& ws, const uint8_t* bytes, size_t length, const
 }
 
 bool loadFromEntry(JobWorkspace& ws, const FileEntry& entry) {
-  return fail(ws, "load", Status::NotFormat);  // archive readers are not built yet
+  ws.failure = {};
+  // The member is extracted whole, read from memory, and its block released on every path.
+  PixelBuffer member;
+  bool extracted = false;
+  const auto position = static_cast<uint32_t>(entry.memberPosition);
+  switch (ws.sourceKind) {
+    case SourceKind::Zip: extracted = extractZip(ws.archivePath, position, member); break;
+    case SourceKind::Rar:
+      ws.rarContext.pluginFolder = ws.pluginFolder;
+      extracted = extractRar(ws.rarContext, ws.archivePath, position, member);
+      break;
+    case SourceKind::PluginArchive:
+      ws.pluginHost.pluginFolder = ws.pluginFolder;
+      extracted = extractWithPlugin(ws.pluginHost, ws.archivePath, static_cast<uint64_t>(entry.memberPosition), member);
+      break;
+    default: break;
+  }
+  if (!extracted) return fail(ws, "load", Status::Truncated);
+  if (!loadFromMemory(ws, member.data(), member.size(), entry.name)) return false;
+  ws.image.sourceFileTime = entry.lastWriteTime;
+  return true;
 }
 
 std::unique_ptr<JobWorkspace> createJobWorkspace(const ConversionSettings& settings) {

@@ -20,6 +20,8 @@
 #include "formats/tiff_writer.h"
 #include "imaging/processing.h"
 #include "settings/conversion_settings.h"
+#include "sources/plugin_host.h"
+#include "sources/rar_archive.h"
 
 namespace velorin {
 
@@ -74,6 +76,8 @@ struct JobWorkspace {
   TiffWriter tiffWriter;
   GifWriter gifWriter;
   ProcessingTables tables;
+  RarContext rarContext;  // the job's RAR library, kept bound, and its password
+  PluginHost pluginHost;  // its folder follows pluginFolder; the job fills the disabled list
 
   FailureReason failure;
 };

@@ -1,0 +1,281 @@
+#include "sources/rar_archive.h"
+
+#include <dlfcn.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace velorin {
+
+namespace {
+
+QString programFolder() {
+  if (QCoreApplication::instance()) return QCoreApplication::applicationDirPath();
+  return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+}
+
+// The library files in search order; an empty plug-in folder leaves the bare name, which the
+// system's library search resolves.
+QStringList candidateFiles(const QString& pluginFolder) {
+  const QString name = QLatin1String(kUnrarLibraryName);
+  return {pluginFolder.isEmpty() ? name : pluginFolder + QLatin1Char('/') + name,
+          programFolder() + QLatin1Char('/') + name, name};
+}
+
+FileTime fileTimeOfMSecs(qint64 msecs) { return msecs * 10000 + 116444736000000000; }
+
+int rarCallback(unsigned int message, long userData, long p1, long p2) {
+  auto* context = reinterpret_cast<RarContext*>(userData);
+  switch (message) {
+    case UCM_PROCESSDATA: {
+      if (!context->extracting) return 0;
+      const auto* bytes = reinterpret_cast<const uint8_t*>(p1);
+      // Data beyond the announced size abandons the member rather than overrun the block.
+      if (p2 < 0 || p2 > context->blockEnd - context->writePosition) return -1;
+      if (p2 > 0) std::memcpy(context->writePosition, bytes, static_cast<size_t>(p2));
+      context->writePosition += p2;
+      return 0;
+    }
+    case UCM_CHANGEVOLUMEW:
+      return p2 == RAR_VOL_ASK ? -1 : 0;  // a missing volume cannot be supplied
+    case UCM_NEEDPASSWORDW: {
+      auto* buffer = reinterpret_cast<wchar_t*>(p1);
+      if (!buffer || p2 <= 0) return -1;
+      if (!context->passwordGiven) {
+        QString typed = context->password;
+        if (!context->askPassword || !context->askPassword(typed)) return -1;
+        context->password = typed.left(260);
+      }
+      const std::wstring wide = context->password.toStdWString();
+      const size_t length = std::min(wide.size(), static_cast<size_t>(p2 - 1));
+      std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(length), buffer);
+      buffer[length] = 0;
+      context->passwordGiven = true;
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+// An archive handle that closes itself.
+class OpenedArchive {
+ public:
+  OpenedArchive(const RarLibrary& library, const QString& path, unsigned mode, RarContext* context)
+      : library_(library) {
+    std::wstring name = path.toStdWString();
+    RAROpenArchiveDataEx data{};
+    data.ArcNameW = name.data();
+    data.OpenMode = mode;
+    data.Callback = context ? rarCallback : nullptr;
+    data.UserData = reinterpret_cast<long>(context);
+    handle_ = library.openArchive(&data);
+    if (handle_ && data.OpenResult != ERAR_SUCCESS) close();
+    flags_ = data.Flags;
+  }
+  ~OpenedArchive() { close(); }
+  void close() {
+    if (handle_) library_.closeArchive(handle_);
+    handle_ = nullptr;
+  }
+  void* handle() const { return handle_; }
+  unsigned flags() const { return flags_; }
+
+ private:
+  const RarLibrary& library_;
+  void* handle_ = nullptr;
+  unsigned flags_ = 0;
+};
+
+void clearComment(RARHeaderDataEx& header) {
+  header.CmtBuf = nullptr;
+  header.CmtBufSize = 0;
+}
+
+// The archive to open for a set member: its first volume when the name says it is a later one.
+QString openingName(const RarLibrary& library, const QString& archivePath) {
+  return probeRar(library, archivePath) == 2 ? firstRarVolume(archivePath) : archivePath;
+}
+
+}  // namespace
+
+RarLibrary& RarLibrary::operator=(RarLibrary&& other) noexcept {
+  if (this != &other) {
+    unload();
+    std::swap(handle_, other.handle_);
+    std::swap(openArchive, other.openArchive);
+    std::swap(closeArchive, other.closeArchive);
+    std::swap(readHeader, other.readHeader);
+    std::swap(processFile, other.processFile);
+  }
+  return *this;
+}
+
+bool RarLibrary::load(const QString& file) {
+  handle_ = dlopen(QFile::encodeName(file).constData(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) return false;
+  openArchive = reinterpret_cast<RAROpenArchiveExFunction>(dlsym(handle_, "RAROpenArchiveEx"));
+  closeArchive = reinterpret_cast<RARCloseArchiveFunction>(dlsym(handle_, "RARCloseArchive"));
+  readHeader = reinterpret_cast<RARReadHeaderExFunction>(dlsym(handle_, "RARReadHeaderEx"));
+  processFile = reinterpret_cast<RARProcessFileWFunction>(dlsym(handle_, "RARProcessFileW"));
+  if (openArchive && closeArchive && readHeader && processFile) return true;
+  unload();
+  return false;
+}
+
+bool RarLibrary::bind(const QString& pluginFolder) {
+  unload();
+  for (const QString& file : candidateFiles(pluginFolder))
+    if (load(file)) return true;
+  return false;
+}
+
+void RarLibrary::unload() {
+  if (handle_) dlclose(handle_);
+  handle_ = nullptr;
+  openArchive = nullptr;
+  closeArchive = nullptr;
+  readHeader = nullptr;
+  processFile = nullptr;
+}
+
+bool rarAvailable(const QString& pluginFolder) {
+  const QStringList files = candidateFiles(pluginFolder);
+  for (qsizetype i = 0; i + 1 < files.size(); ++i)
+    if (QFileInfo(files[i]).isFile()) return true;
+  // The bare name: the folders the system's library search looks in.
+  QStringList folders = QString::fromLocal8Bit(qgetenv("LD_LIBRARY_PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+  folders << QStringLiteral("/usr/local/lib") << QStringLiteral("/usr/lib/x86_64-linux-gnu")
+          << QStringLiteral("/usr/lib64") << QStringLiteral("/usr/lib") << QStringLiteral("/lib");
+  for (const QString& folder : folders)
+    if (QFileInfo(folder + QLatin1Char('/') + QLatin1String(kUnrarLibraryName)).isFile()) return true;
+  return false;
+}
+
+int probeRar(const RarLibrary& library, const QString& archivePath) {
+  if (!library.bound()) return -1;
+  OpenedArchive archive(library, archivePath, RAR_OM_LIST, nullptr);
+  if (!archive.handle()) return -1;
+  const unsigned flags = archive.flags();
+  if (!(flags & ROADF_VOLUME)) return 0;
+  if (!(flags & ROADF_NEWNUMBERING)) return 1;
+  return (flags & ROADF_FIRSTVOLUME) ? 3 : 2;
+}
+
+QString firstRarVolume(const QString& volumePath) {
+  QString name = volumePath;
+  qsizetype digits = 0;
+  for (int cut = 0; cut < 2; ++cut) {
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || name.indexOf(QLatin1Char('/'), dot) >= 0) continue;
+    if (cut == 1) {
+      const QString part = name.mid(dot + 1);
+      if (part.startsWith(QLatin1String("part"), Qt::CaseInsensitive)) digits = part.size() - 4;
+    }
+    name.truncate(dot);
+  }
+  const QString first = name + QStringLiteral(".part1.rar");
+  // Sets numbered with leading zeros ("part01", "part0001") start at that width.
+  if (digits > 1 && !QFileInfo::exists(first))
+    return name + QStringLiteral(".part") + QStringLiteral("1").rightJustified(digits, QLatin1Char('0')) +
+           QStringLiteral(".rar");
+  return first;
+}
+
+std::optional<MemberList> listRar(const QString& archivePath, const QString& pluginFolder,
+                                  const PasswordPrompt& askPassword) {
+  RarLibrary library;
+  if (!library.bind(pluginFolder)) return std::nullopt;
+  auto context = std::make_unique<RarContext>();
+  context->busy = true;
+  context->askPassword = askPassword;
+  context->pluginFolder = pluginFolder;
+  const QString name = openingName(library, archivePath);
+  auto header = std::make_unique<RARHeaderDataEx>();
+
+  uint32_t count = 0;
+  {
+    OpenedArchive archive(library, name, RAR_OM_LIST, context.get());
+    if (!archive.handle()) return std::nullopt;
+    *header = {};
+    clearComment(*header);
+    while (library.readHeader(archive.handle(), header.get()) == ERAR_SUCCESS) {
+      ++count;
+      if (library.processFile(archive.handle(), RAR_SKIP, nullptr, nullptr) != ERAR_SUCCESS) return std::nullopt;
+    }
+    if (count == 0) return std::nullopt;
+  }
+
+  MemberList list;
+  list.capacity = count;
+  list.archiveTime = fileTimeOfMSecs(QFileInfo(archivePath).lastModified().toMSecsSinceEpoch());
+  list.entries.reserve(count);
+  OpenedArchive archive(library, name, RAR_OM_LIST, context.get());
+  if (!archive.handle()) return std::nullopt;
+  *header = {};
+  clearComment(*header);
+  for (uint32_t index = 0; index < count; ++index) {
+    if (library.readHeader(archive.handle(), header.get()) != ERAR_SUCCESS) break;
+    header->FileNameW[1023] = 0;
+    MemberEntry entry;
+    splitMemberPath(QString::fromWCharArray(header->FileNameW), entry);
+    entry.position = index;
+    entry.size = header->UnpSize;
+    entry.fileTime = dosTimeToFileTime(static_cast<uint16_t>(header->FileTime >> 16),
+                                       static_cast<uint16_t>(header->FileTime));
+    list.entries.push_back(std::move(entry));
+    if (library.processFile(archive.handle(), RAR_SKIP, nullptr, nullptr) != ERAR_SUCCESS) return std::nullopt;
+  }
+  return list;
+}
+
+bool extractRar(RarContext& context, const QString& archivePath, uint32_t index, PixelBuffer& block) {
+  block.reset();
+  RarLibrary ownLibrary;
+  const RarLibrary* library = &context.keptLibrary;
+  if (!library->bound()) {
+    if (!ownLibrary.bind(context.pluginFolder)) return false;
+    library = &ownLibrary;
+  }
+  context.busy = true;
+  context.extracting = true;
+  bool delivered = false;
+  {
+    OpenedArchive archive(*library, openingName(*library, archivePath), RAR_OM_EXTRACT, &context);
+    auto header = std::make_unique<RARHeaderDataEx>();
+    clearComment(*header);
+    for (uint32_t i = 0; archive.handle() && library->readHeader(archive.handle(), header.get()) == ERAR_SUCCESS; ++i) {
+      if (i < index) {
+        if (library->processFile(archive.handle(), RAR_SKIP, nullptr, nullptr) != ERAR_SUCCESS) break;
+        continue;
+      }
+      if (header->UnpSizeHigh != 0 || !block.allocate(header->UnpSize)) break;
+      context.writePosition = block.data();
+      context.blockEnd = block.data() + block.size();
+      // A member that delivers less than it announced is damaged, not padded with zeros.
+      delivered = library->processFile(archive.handle(), RAR_TEST, nullptr, nullptr) == ERAR_SUCCESS &&
+                  context.writePosition == context.blockEnd;
+      break;
+    }
+  }
+  if (!delivered) block.reset();
+  context.writePosition = context.blockEnd = nullptr;
+  context.extracting = false;
+  context.busy = false;
+  return delivered;
+}
+
+bool keepRarLibrary(RarContext& context) {
+  return context.keptLibrary.bound() || context.keptLibrary.bind(context.pluginFolder);
+}
+
+void releaseRarLibrary(RarContext& context) { context.keptLibrary.unload(); }
+
+}  // namespace velorin
