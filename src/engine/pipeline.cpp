@@ -7,6 +7,8 @@
 #include <new>
 
 #include "formats/exif.h"
+#include "formats/jpeg_transform.h"
+#include "imaging/resample.h"
 #include "platform/files.h"
 
 namespace velorin {
@@ -286,7 +288,77 @@ std::string commentText(const ConversionSettings& s, size_t maxBytes) {
   return text;
 }
 
-bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path) {
+// Whether the processing chain turned the pixels, so that the copied EXIF orientation no longer
+// applies to them.
+bool chainTurned(const ConversionSettings& s, int32_t orientation) {
+  if (s.TurOpt >= 1 && s.TurOpt <= 3) return true;
+  return s.TurOpt == 4 && (orientation == 3 || orientation == 6 || orientation == 8);
+}
+
+// The source's EXIF payload, read again from the source (the loader does not keep its bytes).
+bool takeSourceExif(const JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
+                    bool resetOrientation, std::vector<uint8_t>& payload) {
+  if (ws.sourceKind != SourceKind::Folder && entry) return false;  // members are not re-extracted yet
+  MappedFile source;
+  if (!source.open(std::filesystem::path(QFile::encodeName(sourcePath).toStdString()))) return false;
+  return takeExifCopy(source.data(), source.size(), resetOrientation, payload);
+}
+
+// The written file's EXIF thumbnail made again from the working image: at most 160 pixels on the
+// longer side.
+void regenerateThumbnail(const JobWorkspace& ws, const std::filesystem::path& path) {
+  const WorkingImage& image = ws.image;
+  ThumbnailImage thumbnail;
+  thumbnail.xPelsPerMeter = image.workXPelsPerMeter;
+  thumbnail.yPelsPerMeter = image.workYPelsPerMeter;
+  thumbnail.greyscale = ws.plan.greyscale;
+  thumbnail.dither = ws.settings.Dither;
+  if (image.workWidth <= 160 && image.workHeight <= 160) {
+    thumbnail.width = image.workWidth;
+    thumbnail.height = image.workHeight;
+    thumbnail.bitCount = image.workBitCount;
+    thumbnail.palette = image.palette;
+    thumbnail.pixels = image.pixels.data();
+    regenerateExifThumbnail(path, thumbnail);
+    return;
+  }
+  int32_t width = 0;
+  int32_t height = 0;
+  const PixelBuffer reduced = makeThumbnail(image, width, height);
+  if (!reduced) return;  // the file stands with the source's thumbnail
+  thumbnail.width = width;
+  thumbnail.height = height;
+  thumbnail.bitCount = 24;
+  thumbnail.pixels = reduced.data();
+  regenerateExifThumbnail(path, thumbnail);
+}
+
+bool writeJpegOutput(JobWorkspace& ws, const std::filesystem::path& path, const FileEntry* entry,
+                     const QString& sourcePath) {
+  const ConversionSettings& s = ws.settings;
+  const WorkingImage& image = ws.image;
+  JpegWriter& w = ws.jpegWriter;
+  setupJpegWriter(w, image.workWidth, image.workHeight, image.workBitCount);
+  setJpegWriterOptions(w, s.Quality, s.Sampling, ws.plan.greyscale, s.Progressive);
+  w.xPelsPerMeter = image.workXPelsPerMeter;
+  w.yPelsPerMeter = image.workYPelsPerMeter;
+  w.converter.dither = s.Dither;
+  // Orientation 1 only when the pixels were turned; otherwise the source's value still holds.
+  const bool copyExif = image.hasExif && s.CopyExif &&
+                        takeSourceExif(ws, entry, sourcePath,
+                                       chainTurned(s, image.exifOrientation), w.exif);
+  w.comment = commentText(s, 4095);
+  const bool ok = s.Limit ? writeJpegWithLimit(w, path, image.palette, image.pixels.data(),
+                                               static_cast<uint32_t>(s.LmtVal))
+                          : writeJpeg(w, path, image.palette, image.pixels.data());
+  w.comment.clear();
+  if (!ok) return fail(ws, "write", w.status);
+  if (copyExif) regenerateThumbnail(ws, path);
+  return true;
+}
+
+bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path, const FileEntry* entry,
+                 const QString& sourcePath) {
   const ConversionSettings& s = ws.settings;
   const WorkingImage& image = ws.image;
   const JobPlan& plan = ws.plan;
@@ -318,25 +390,8 @@ bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path) {
       if (writePng(w, path, image.palette, image.pixels.data())) return true;
       return fail(ws, "write", w.status);
     }
-    case OutputFormat::Jpeg: {
-      JpegWriter& w = ws.jpegWriter;
-      w.width = image.workWidth;
-      w.height = image.workHeight;
-      w.bitCount = image.workBitCount;
-      w.quality = s.Quality;
-      w.sampling = s.Sampling;
-      w.greyscale = plan.greyscale;
-      w.progressive = s.Progressive;
-      w.xPelsPerMeter = image.workXPelsPerMeter;
-      w.yPelsPerMeter = image.workYPelsPerMeter;
-      w.dither = s.Dither;
-      w.comment = commentText(s, 4095);
-      w.limitSize = s.Limit;
-      w.limitKiloBytes = s.LmtVal;
-      w.exif.clear();
-      if (writeJpeg(w, path, image.palette, image.pixels.data())) return true;
-      return fail(ws, "write", w.status);
-    }
+    case OutputFormat::Jpeg:
+      return writeJpegOutput(ws, path, entry, sourcePath);
     case OutputFormat::Tiff: {
       TiffWriter& w = ws.tiffWriter;
       setConverter(w.converter, image, target, s.Dither);
@@ -362,7 +417,67 @@ bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path) {
 
 bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
                      QString& temporaryPath) {
-  return fail(ws, "lossless transform", Status::NotFormat);  // not built yet
+  ws.failure = {};
+  const ConversionSettings& s = ws.settings;
+  WorkingImage& image = ws.image;
+  image.hasExif = false;
+  image.exifOrientation = 1;
+  image.hasExifDateTime = false;
+  if (ws.sourceKind != SourceKind::Folder && entry)
+    return fail(ws, "load", Status::NotFormat);  // members are not extracted yet
+  MappedFile source;
+  if (!source.open(std::filesystem::path(QFile::encodeName(sourcePath).toStdString())))
+    return fail(ws, "load", Status::Truncated);
+  if (s.TurOpt != 0) image.exifOrientation = readExifOrientation(source.data(), source.size());
+  int32_t rotation = 0;
+  if (s.TurOpt >= 1 && s.TurOpt <= 3) {
+    rotation = s.TurOpt;
+  } else if (s.TurOpt == 4) {
+    rotation = image.exifOrientation == 6 ? 1 : image.exifOrientation == 3 ? 2
+             : image.exifOrientation == 8 ? 3 : 0;
+  }
+  JpegTransform transform;
+  setJpegTransformRequest(transform, rotation, ws.plan.greyscale, s.Marker, s.Progressive);
+  const QString temporary = createTemporaryFile(ws.temporaryFolder);
+  if (temporary.isEmpty()) return fail(ws, "temporary file", Status::CannotCreate);
+  const std::filesystem::path output(QFile::encodeName(temporary).toStdString());
+  if (!transformJpeg(transform, source.data(), source.size(), output)) {
+    removeFile(temporary);
+    return fail(ws, "lossless transform", transform.status);
+  }
+  // The transform saw the source's components, so it knows whether greyscale changed colours.
+  const bool turned = transform.transform != kTransformNone;
+  const bool madeGrey = transform.forceGreyscale && transform.sourceIsColour;
+  if (s.Marker == 2 && (turned || madeGrey)) transformExifThumbnail(output, transform);
+  if (s.NameSet == 1)
+    image.hasExifDateTime = readExifDateTime(source.data(), source.size(), image.exifDateTime);
+  image.workWidth = static_cast<int32_t>(transform.outputWidth);
+  image.workHeight = static_cast<int32_t>(transform.outputHeight);
+  source.close();
+
+  const std::string comment = commentText(s, 4095);
+  if (!comment.empty()) {
+    // The comment goes in while the result is written again from a copy of itself; without a
+    // copy the result stands without the comment.
+    const QString copy = createTemporaryFile(ws.temporaryFolder);
+    if (!copy.isEmpty() && copyFileReplacing(temporary, copy)) {
+      MappedFile copied;
+      Status status = Status::Ok;
+      const bool inserted =
+          copied.open(std::filesystem::path(QFile::encodeName(copy).toStdString())) &&
+          insertJpegComment(copied.data(), copied.size(), output, comment, status);
+      copied.close();
+      removeFile(copy);
+      if (!inserted) {
+        removeFile(temporary);
+        return fail(ws, "comment", status == Status::Ok ? Status::Truncated : status);
+      }
+    } else if (!copy.isEmpty()) {
+      removeFile(copy);
+    }
+  }
+  temporaryPath = temporary;
+  return true;
 }
 
 }  // namespace
@@ -380,7 +495,9 @@ bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& source
   bool ok = !temporary.isEmpty();
   if (!ok) fail(ws, "temporary file", Status::CannotCreate);
   if (ok && !processImage(ws.image, ws.tables)) ok = fail(ws, "processing", Status::NoMemory);
-  if (ok) ok = writeOutput(ws, std::filesystem::path(QFile::encodeName(temporary).toStdString()));
+  if (ok)
+    ok = writeOutput(ws, std::filesystem::path(QFile::encodeName(temporary).toStdString()), entry,
+                     sourcePath);
   ws.image.pixels.reset();
   if (!ok) {
     if (!temporary.isEmpty()) removeFile(temporary);

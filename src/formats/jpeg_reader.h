@@ -1,22 +1,36 @@
-// JPEG reader (libjpeg-turbo). Returns false with the reason in reader.status.
+// JPEG reader (libjpeg-turbo, libjpeg 6.2 interface).
+//
+// Grey files become 8-bit records with the identity grey palette; YCbCr and RGB files 24-bit
+// blue-green-red; CMYK and YCCK files (Adobe-inverted samples) 24-bit through the product table.
+// A file cut short decodes to its full size: the missing data reads as an end of image. With a
+// target size set, the decoder works at 1/2, 1/4 or 1/8 as long as the result keeps the target.
+// Returns false with the reason in reader.status.
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "formats/input_file.h"
 
 namespace velorin {
 
 struct JpegReader : ReaderContext {
-  // Pre-scaling target set before each load: 0 x 0 decodes at full size.
+  // Pre-scaling target set before each load: 0 x 0 decodes at full size; 1 leaves a direction
+  // free.
   int32_t targetWidth = 0;
   int32_t targetHeight = 0;
   // Found by the last successful read.
   bool hasExif = false;
-  int32_t orientation = 1;
+  int32_t orientation = 1;  // 1, 3, 6 or 8: the last EXIF segment before the scan decides
+  std::string message;      // the library's last fatal message
 };
 
 bool readJpegFile(JpegReader& reader, const std::filesystem::path& path, ImageRecord& record);
 bool readJpegMemory(JpegReader& reader, const uint8_t* bytes, size_t length, ImageRecord& record);
+
+// The scale denominator (1, 2, 4 or 8) that keeps an image of the given size at least as large
+// as the target; 0 in a target direction leaves it free.
+int jpegScaleDenominator(uint32_t width, uint32_t height, uint32_t targetWidth,
+                         uint32_t targetHeight);
 
 }  // namespace velorin

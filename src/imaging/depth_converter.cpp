@@ -20,10 +20,11 @@ int64_t sourceStride(const DepthConverter& c) {
 
 struct ArithmeticTables {
   int32_t square[511];   // d * d for d = -255..255
-  int32_t share1[511];   // round(e / 16), halves away from zero, e = -255..255
-  int32_t share3[511];
-  int32_t share5[511];
-  int32_t share7[511];
+  // round(k x e / 16) for k = 7, 5, 3, 1, halves away from zero, e = -255..255: the four
+  // shares of one error side by side, as each diffusion step needs all of them.
+  struct Shares {
+    int16_t right, below, belowLeft, belowRight;
+  } shares[511];
   uint8_t clamp[766];    // v clamped to 0..255 for v = -255..510
 
   ArithmeticTables() {
@@ -31,10 +32,8 @@ struct ArithmeticTables {
       square[d + 255] = d * d;
       const int magnitude = d < 0 ? -d : d;
       const int sign = d < 0 ? -1 : 1;
-      share1[d + 255] = sign * ((magnitude * 1 + 8) / 16);
-      share3[d + 255] = sign * ((magnitude * 3 + 8) / 16);
-      share5[d + 255] = sign * ((magnitude * 5 + 8) / 16);
-      share7[d + 255] = sign * ((magnitude * 7 + 8) / 16);
+      auto share = [&](int k) { return static_cast<int16_t>(sign * ((magnitude * k + 8) / 16)); };
+      shares[d + 255] = {share(7), share(5), share(3), share(1)};
     }
     for (int v = -255; v <= 510; ++v) clamp[v + 255] = static_cast<uint8_t>(std::clamp(v, 0, 255));
   }
@@ -48,24 +47,27 @@ const ArithmeticTables& arithmetic() {
 // Offset views so that the tables can be indexed by signed values directly.
 struct Lookups {
   const int32_t* sq;
-  const int32_t* s1;
-  const int32_t* s3;
-  const int32_t* s5;
-  const int32_t* s7;
+  const ArithmeticTables::Shares* shares;
   const uint8_t* clamp;
   Lookups() {
     const ArithmeticTables& t = arithmetic();
     sq = t.square + 255;
-    s1 = t.share1 + 255;
-    s3 = t.share3 + 255;
-    s5 = t.share5 + 255;
-    s7 = t.share7 + 255;
+    shares = t.shares + 255;
     clamp = t.clamp + 255;
   }
 };
 
 // ---------------------------------------------------------------------------------------------
 // The 2^24-bit presence map, with a rank index so that each present colour has a dense number.
+
+// Bit count without a library call: builds for baseline x86-64 have no popcount instruction,
+// and the rank below runs once per pixel.
+inline uint32_t bitCount(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ull);
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<uint32_t>((x * 0x0101010101010101ull) >> 56);
+}
 
 class ColourSet {
  public:
@@ -91,13 +93,13 @@ class ColourSet {
     uint32_t total = 0;
     for (uint32_t i = 0; i < kWords; ++i) {
       ranks_[i] = total;
-      total += static_cast<uint32_t>(std::popcount(bits_[i]));
+      total += bitCount(bits_[i]);
     }
   }
   // The number of marked colours below this one (valid after buildRanks).
   uint32_t rank(uint32_t colour) const {
     const uint64_t below = (uint64_t{1} << (colour & 63)) - 1;
-    return ranks_[colour >> 6] + static_cast<uint32_t>(std::popcount(bits_[colour >> 6] & below));
+    return ranks_[colour >> 6] + bitCount(bits_[colour >> 6] & below);
   }
   // Marked colours in ascending order.
   template <class Visit>
@@ -116,8 +118,8 @@ class ColourSet {
   std::unique_ptr<uint32_t[]> ranks_;
 };
 
-inline uint32_t colourKey(const uint8_t* bgr0) {
-  return bgr0[0] | bgr0[1] << 8 | static_cast<uint32_t>(bgr0[2]) << 16;
+inline uint32_t colourKey(const uint8_t* bgr) {
+  return bgr[0] | bgr[1] << 8 | static_cast<uint32_t>(bgr[2]) << 16;
 }
 inline uint32_t colourKey(const RgbQuad& q) {
   return q.blue | q.green << 8 | static_cast<uint32_t>(q.red) << 16;
@@ -127,10 +129,59 @@ inline RgbQuad quadOf(uint32_t colour) {
           static_cast<uint8_t>(colour >> 16), 0};
 }
 
-// Marks every pixel of the working buffer; the number of distinct colours, 0 without pixels.
-uint32_t countDistinctColours(ColourSet& set, const uint8_t* working, uint64_t pixels) {
+// The source pixels as colour keys in storage order (memory row 0 first, left to right), read
+// in place: the reduction keeps only the two rows that diffusion is working on, never a copy
+// of the whole image.
+class SourceColours {
+ public:
+  SourceColours(const DepthConverter& c, const RgbQuad* palette, const uint8_t* pixels)
+      : width_(c.width), height_(c.height), indexed_(c.sourceBits == 8), pixels_(pixels),
+        stride_(sourceStride(c)) {
+    if (indexed_)
+      for (int i = 0; i < 256; ++i) paletteKeys_[i] = colourKey(palette[i]);
+  }
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+  uint32_t at(const uint8_t* row, int32_t x) const {
+    return indexed_ ? paletteKeys_[row[x]] : colourKey(row + 3 * x);
+  }
+  const uint8_t* row(int32_t y) const { return pixels_ + y * stride_; }
+  // Calls visit(key) for every pixel until it returns false.
+  template <class Visit>
+  void forEach(Visit visit) const {
+    for (int32_t y = 0; y < height_; ++y) {
+      const uint8_t* in = row(y);
+      for (int32_t x = 0; x < width_; ++x)
+        if (!visit(at(in, x))) return;
+    }
+  }
+  // Row y as B, G, R, 0 per pixel.
+  void loadRow(int32_t y, uint8_t* out) const {
+    const uint8_t* in = row(y);
+    for (int32_t x = 0; x < width_; ++x) {
+      const uint32_t key = at(in, x);
+      out[4 * x] = static_cast<uint8_t>(key);
+      out[4 * x + 1] = static_cast<uint8_t>(key >> 8);
+      out[4 * x + 2] = static_cast<uint8_t>(key >> 16);
+      out[4 * x + 3] = 0;
+    }
+  }
+
+ private:
+  int32_t width_, height_;
+  bool indexed_;
+  const uint8_t* pixels_;
+  int64_t stride_;
+  uint32_t paletteKeys_[256] = {};
+};
+
+// Marks every pixel's colour; the number of distinct colours, 0 without pixels.
+uint32_t countDistinctColours(ColourSet& set, const SourceColours& source) {
   uint32_t distinct = 0;
-  for (uint64_t i = 0; i < pixels; ++i) distinct += set.mark(colourKey(working + 4 * i));
+  source.forEach([&](uint32_t key) {
+    distinct += set.mark(key);
+    return true;
+  });
   return distinct;
 }
 
@@ -166,77 +217,131 @@ void storeRow(const IndexTarget& target, int32_t y, const uint8_t* indices, int3
 
 // ---------------------------------------------------------------------------------------------
 // Nearest palette entry: smallest unweighted squared distance, the first entry winning ties.
-// Candidates are kept per cell of 8 x 8 x 8 colours: an entry whose nearest possible distance to
+// Candidates are kept per cell of the colour cube: an entry whose nearest possible distance to
 // the cell exceeds the smallest farthest distance of any entry can never be nearest inside the
-// cell, so leaving it out changes no result.
+// cell, so leaving it out changes no result. A cell of 16 x 16 x 16 colours is prepared when a
+// pixel first falls into it: its candidates, then from those the candidates of its 64 cells of
+// 4 x 4 x 4 (what the larger cell excludes, a smaller one inside it excludes too). The small
+// cells of one large cell and their lists sit together in memory, as nearby colours do in an
+// image. Candidates keep palette order, so the first of equal distances still wins.
 
 class NearestColour {
  public:
   NearestColour(const RgbQuad* palette, int count, const Lookups& lookups)
-      : palette_(palette), count_(count), sq_(lookups.sq), cellStart_(kCells, kUnbuilt) {
-    candidates_.reserve(16 * 1024);
+      : palette_(palette), count_(count), sq_(lookups.sq) {}
+
+  bool prepare() {
+    try {
+      blocks_.assign(kLargeCells, kUnbuilt);
+      memoColour_.assign(kMemoSize, UINT32_MAX);
+      memoIndex_.assign(kMemoSize, 0);
+      candidates_.reserve(64 * 1024);
+      cells_.reserve(64 * 256);
+      for (int i = 0; i < count_; ++i)
+        paletteCandidates_.push_back(
+            {palette_[i].blue, palette_[i].green, palette_[i].red, static_cast<uint8_t>(i)});
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
   }
 
-  int find(int b, int g, int r) {
-    const uint32_t cell = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
-    if (cellStart_[cell] == kUnbuilt) buildCell(cell);
-    const Candidate* c = candidates_.data() + cellStart_[cell];
+  // False only when memory runs out while a cell is prepared.
+  bool find(int b, int g, int r, int& index) {
+    // Neighbouring pixels often repeat a colour, even with diffusion: a direct-mapped memo of
+    // recent answers saves many searches.
+    const uint32_t colour = static_cast<uint32_t>(r << 16 | g << 8 | b);
+    const uint32_t slot = (colour * 2654435761u) >> (32 - kMemoBits);
+    if (memoColour_[slot] == colour) {
+      index = memoIndex_[slot];
+      return true;
+    }
+    const uint32_t large = (r >> 4) << 8 | (g >> 4) << 4 | (b >> 4);
+    if (blocks_[large] == kUnbuilt && !buildBlock(large)) return false;
+    const Cell& cell =
+        cells_[blocks_[large] + (((r >> 2) & 3) << 4 | ((g >> 2) & 3) << 2 | ((b >> 2) & 3))];
+    const Candidate* c = candidates_.data() + cell.start;
     int best = 195076;  // more than 3 x 255 x 255
     int bestIndex = 0;
-    for (;; ++c) {
-      const int d = sq_[b - c->blue] + sq_[g - c->green] + sq_[r - c->red];
-      if (d < best) {
-        best = d;
-        bestIndex = c->index;
-        if (d == 0) break;
-      }
-      if (c->last) break;
+    for (uint32_t i = 0; i < cell.count; ++i) {
+      const int d = sq_[b - c[i].blue] + sq_[g - c[i].green] + sq_[r - c[i].red];
+      const bool closer = d < best;
+      best = closer ? d : best;
+      bestIndex = closer ? c[i].index : bestIndex;
     }
-    return bestIndex;
+    memoColour_[slot] = colour;
+    memoIndex_[slot] = static_cast<uint8_t>(bestIndex);
+    index = bestIndex;
+    return true;
   }
 
  private:
   struct Candidate {
     uint8_t blue, green, red, index;
-    bool last;
   };
-  static constexpr uint32_t kCells = 32 * 32 * 32;
+  struct Cell {
+    uint32_t start;
+    uint32_t count;
+  };
+  static constexpr uint32_t kLargeCells = 16 * 16 * 16;
   static constexpr uint32_t kUnbuilt = UINT32_MAX;
+  static constexpr int kMemoBits = 12;
+  static constexpr uint32_t kMemoSize = 1u << kMemoBits;
 
-  static int nearestGap(int value, int low) {
-    return value < low ? low - value : value > low + 7 ? value - (low + 7) : 0;
+  static int nearestGap(int value, int low, int side) {
+    return value < low ? low - value : value > low + side ? value - (low + side) : 0;
   }
-  static int farthestGap(int value, int low) {
-    return std::max(std::abs(value - low), std::abs(value - (low + 7)));
+  static int farthestGap(int value, int low, int side) {
+    return std::max(std::abs(value - low), std::abs(value - (low + side)));
   }
 
-  void buildCell(uint32_t cell) {
-    const int lowR = static_cast<int>(cell >> 10) << 3;
-    const int lowG = static_cast<int>((cell >> 5) & 31) << 3;
-    const int lowB = static_cast<int>(cell & 31) << 3;
+  // The candidates among `from` for the cell [low, low + side] on each channel, into `out`.
+  void selectCandidates(const std::vector<Candidate>& from, int lowB, int lowG, int lowR,
+                        int side, std::vector<Candidate>& out) const {
     int bound = INT32_MAX;
-    for (int i = 0; i < count_; ++i) {
-      const RgbQuad& p = palette_[i];
-      const int far = sq_[farthestGap(p.blue, lowB)] + sq_[farthestGap(p.green, lowG)] +
-                      sq_[farthestGap(p.red, lowR)];
+    for (const Candidate& p : from) {
+      const int far = sq_[farthestGap(p.blue, lowB, side)] + sq_[farthestGap(p.green, lowG, side)] +
+                      sq_[farthestGap(p.red, lowR, side)];
       bound = std::min(bound, far);
     }
-    cellStart_[cell] = static_cast<uint32_t>(candidates_.size());
-    for (int i = 0; i < count_; ++i) {
-      const RgbQuad& p = palette_[i];
-      const int near = sq_[nearestGap(p.blue, lowB)] + sq_[nearestGap(p.green, lowG)] +
-                       sq_[nearestGap(p.red, lowR)];
-      if (near <= bound)
-        candidates_.push_back({p.blue, p.green, p.red, static_cast<uint8_t>(i), false});
+    // The entry with the smallest farthest gap always qualifies, so no cell is empty.
+    for (const Candidate& p : from) {
+      const int near = sq_[nearestGap(p.blue, lowB, side)] + sq_[nearestGap(p.green, lowG, side)] +
+                       sq_[nearestGap(p.red, lowR, side)];
+      if (near <= bound) out.push_back(p);
     }
-    candidates_.back().last = true;  // the entry with the smallest farthest gap always qualifies
+  }
+
+  bool buildBlock(uint32_t large) {
+    const int lowR = static_cast<int>(large >> 8) << 4;
+    const int lowG = static_cast<int>((large >> 4) & 15) << 4;
+    const int lowB = static_cast<int>(large & 15) << 4;
+    try {
+      largeCandidates_.clear();
+      selectCandidates(paletteCandidates_, lowB, lowG, lowR, 15, largeCandidates_);
+      blocks_[large] = static_cast<uint32_t>(cells_.size());
+      for (int small = 0; small < 64; ++small) {
+        const size_t start = candidates_.size();
+        selectCandidates(largeCandidates_, lowB + ((small & 3) << 2), lowG + (((small >> 2) & 3) << 2),
+                         lowR + ((small >> 4) << 2), 3, candidates_);
+        cells_.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(candidates_.size() - start)});
+      }
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
   }
 
   const RgbQuad* palette_;
   int count_;
   const int32_t* sq_;
-  std::vector<uint32_t> cellStart_;
+  std::vector<uint32_t> blocks_;  // per large cell: its first small cell in cells_
+  std::vector<Cell> cells_;
   std::vector<Candidate> candidates_;
+  std::vector<Candidate> paletteCandidates_;
+  std::vector<Candidate> largeCandidates_;
+  std::vector<uint32_t> memoColour_;
+  std::vector<uint8_t> memoIndex_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -303,50 +408,40 @@ void measureBox(const WeightedColour* colours, Box& box) {
 // the three below unless in the last row, below-left not from the first column, below-right not
 // from the last.
 
-// Channels is the pixel size in bytes; a 4-byte colour pixel carries three colours and a spare.
-template <int Channels>
-inline void diffuse(const Lookups& t, uint8_t* here, int64_t rowStep, bool right, bool below,
-                    bool belowLeft, bool belowRight, const int* error) {
-  constexpr int kColours = Channels == 4 ? 3 : Channels;
-  for (int ch = 0; ch < kColours; ++ch) {
-    const int e = error[ch];
-    if (right) here[Channels + ch] = t.clamp[here[Channels + ch] + t.s7[e]];
-    if (below) here[rowStep + ch] = t.clamp[here[rowStep + ch] + t.s5[e]];
-    if (belowLeft) here[rowStep - Channels + ch] = t.clamp[here[rowStep - Channels + ch] + t.s3[e]];
-    if (belowRight) here[rowStep + Channels + ch] = t.clamp[here[rowStep + Channels + ch] + t.s1[e]];
+// Step is the bytes per pixel of the buffer, Channels how many of them carry a value; `under`
+// is the same column one memory row on.
+template <int Step, int Channels, bool Right, bool Below, bool BelowLeft, bool BelowRight>
+inline void diffuse(const Lookups& t, uint8_t* here, uint8_t* under, const int* error) {
+  for (int ch = 0; ch < Channels; ++ch) {
+    const ArithmeticTables::Shares share = t.shares[error[ch]];
+    if (Right) here[Step + ch] = t.clamp[here[Step + ch] + share.right];
+    if (Below) under[ch] = t.clamp[under[ch] + share.below];
+    if (BelowLeft) under[ch - Step] = t.clamp[under[ch - Step] + share.belowLeft];
+    if (BelowRight) under[Step + ch] = t.clamp[under[Step + ch] + share.belowRight];
   }
 }
 
-// The working buffer: B, G, R, 0 per pixel, rows of 4 x width bytes.
-bool fillWorkingBuffer(const DepthConverter& c, const RgbQuad* palette, const uint8_t* source,
-                       PixelBuffer& working) {
-  const uint64_t size = checkedBlockSize(4 * static_cast<int64_t>(c.width), c.height);
-  if (size == 0 || size >= kMaxBlockSize || !working.allocate(size)) return false;
-  for (int32_t y = 0; y < c.height; ++y) {
-    const uint8_t* in = source + y * sourceStride(c);
-    uint8_t* out = working.data() + static_cast<int64_t>(y) * 4 * c.width;
-    if (c.sourceBits == 8) {
-      for (int32_t x = 0; x < c.width; ++x) {
-        const RgbQuad& q = palette[in[x]];
-        out[4 * x] = q.blue;
-        out[4 * x + 1] = q.green;
-        out[4 * x + 2] = q.red;
-      }
-    } else {
-      for (int32_t x = 0; x < c.width; ++x) {
-        out[4 * x] = in[3 * x];
-        out[4 * x + 1] = in[3 * x + 1];
-        out[4 * x + 2] = in[3 * x + 2];
-      }
-    }
+// Runs visit<Right, Below, BelowLeft, BelowRight>(x) over one row by the position table; the
+// first and last pixels are handled apart so that the run between them tests nothing.
+template <class Row>
+inline void forRowPositions(int32_t width, bool lastRow, Row& row) {
+  if (width == 1) {
+    if (lastRow) row.template visit<false, false, false, false>(0);
+    else row.template visit<false, true, false, false>(0);
+  } else if (!lastRow) {
+    row.template visit<true, true, false, true>(0);
+    for (int32_t x = 1; x + 1 < width; ++x) row.template visit<true, true, true, true>(x);
+    row.template visit<false, true, true, false>(width - 1);
+  } else {
+    for (int32_t x = 0; x + 1 < width; ++x) row.template visit<true, false, false, false>(x);
+    row.template visit<false, false, false, false>(width - 1);
   }
-  return true;
 }
 
 // The exact palette of an image with at most `limit` colours; returns the entries filled.
-int exactPalette(const DepthConverter& c, const RgbQuad* sourcePalette, const uint8_t* working,
-                 const ColourSet& set, uint32_t distinct, int limit, RgbQuad* palette) {
-  const uint64_t pixels = static_cast<uint64_t>(c.width) * static_cast<uint64_t>(c.height);
+int exactPalette(const DepthConverter& c, const RgbQuad* sourcePalette,
+                 const SourceColours& source, const ColourSet& set, uint32_t distinct, int limit,
+                 RgbQuad* palette) {
   int filled = 0;
   if (c.sourceBits == 8) {
     // The distinct palette entries in palette order, whole entries copied. When they do not all
@@ -368,13 +463,14 @@ int exactPalette(const DepthConverter& c, const RgbQuad* sourcePalette, const ui
   // 24 bits: colours in order of first appearance, then a selection sort by blue + green + red.
   std::vector<bool> taken(distinct, false);
   RgbQuad found[256];
-  for (uint64_t i = 0; i < pixels && filled < static_cast<int>(distinct); ++i) {
-    const uint32_t key = colourKey(working + 4 * i);
+  source.forEach([&](uint32_t key) {
     const uint32_t rank = set.rank(key);
-    if (taken[rank]) continue;
-    taken[rank] = true;
-    found[filled++] = quadOf(key);
-  }
+    if (!taken[rank]) {
+      taken[rank] = true;
+      found[filled++] = quadOf(key);
+    }
+    return filled < static_cast<int>(distinct);
+  });
   auto sum = [](const RgbQuad& q) { return q.blue + q.green + q.red; };
   for (int j = 0; j < filled; ++j) {
     int smallest = j;
@@ -389,7 +485,7 @@ int exactPalette(const DepthConverter& c, const RgbQuad* sourcePalette, const ui
 // The image colour nearest to each fixed colour, the first such pixel in storage order winning
 // ties. The smallest distance is found over the distinct colours; only a tie needs the pixels.
 void matchFixedColours(const Lookups& t, const WeightedColour* colours, uint32_t distinct,
-                       const uint8_t* working, uint64_t pixels, const RgbQuad* fixed, int count,
+                       const SourceColours& source, const RgbQuad* fixed, int count,
                        RgbQuad* out) {
   auto distance = [&](uint32_t colour, const RgbQuad& f) {
     return t.sq[channelOf(colour, 0) - f.blue] + t.sq[channelOf(colour, 1) - f.green] +
@@ -414,15 +510,17 @@ void matchFixedColours(const Lookups& t, const WeightedColour* colours, uint32_t
   }
   int open = 0;
   for (int f = 0; f < count; ++f) open += ties[f] > 1;
-  for (uint64_t i = 0; i < pixels && open > 0; ++i) {
-    const uint32_t key = colourKey(working + 4 * i);
-    for (int f = 0; f < count; ++f) {
-      if (ties[f] > 1 && distance(key, fixed[f]) == best[f]) {
-        choice[f] = key;
-        ties[f] = 1;
-        --open;
+  if (open > 0) {
+    source.forEach([&](uint32_t key) {
+      for (int f = 0; f < count; ++f) {
+        if (ties[f] > 1 && distance(key, fixed[f]) == best[f]) {
+          choice[f] = key;
+          ties[f] = 1;
+          --open;
+        }
       }
-    }
+      return open > 0;
+    });
   }
   for (int f = 0; f < count; ++f) out[f] = quadOf(choice[f]);
 }
@@ -432,26 +530,64 @@ const RgbQuad kCornerColours[8] = {
     {0, 0, 255, 0},   {255, 255, 0, 0},   {255, 0, 255, 0}, {0, 255, 255, 0},
 };  // B, G, R: black, white, blue, green, red, cyan, magenta, yellow; the first five are the primaries
 
-// Maps the working buffer to the palette, diffusing the error when asked.
-void mapNearest(const DepthConverter& c, const Lookups& t, uint8_t* working, const RgbQuad* palette,
+// Maps every pixel to its nearest palette entry, diffusing the error when asked. Diffusion
+// reaches one row ahead only, so two rows of B, G, R, 0 suffice: the row being mapped and the
+// next one, which collects its share before its own turn.
+struct ColourRow {
+  const Lookups& t;
+  NearestColour& nearest;
+  const RgbQuad* palette;
+  uint8_t* current;
+  uint8_t* next;
+  uint8_t* indices;
+  bool failed = false;
+
+  template <bool Right, bool Below, bool BelowLeft, bool BelowRight>
+  void visit(int32_t x) {
+    uint8_t* p = current + 4 * x;
+    int index = 0;
+    failed |= !nearest.find(p[0], p[1], p[2], index);
+    indices[x] = static_cast<uint8_t>(index);
+    const RgbQuad& q = palette[index];
+    const int error[3] = {p[0] - q.blue, p[1] - q.green, p[2] - q.red};
+    diffuse<4, 3, Right, Below, BelowLeft, BelowRight>(t, p, next + 4 * x, error);
+  }
+};
+
+bool mapNearest(const Lookups& t, const SourceColours& source, const RgbQuad* palette,
                 int entries, bool dither, const IndexTarget& target, uint8_t* rowIndices) {
   NearestColour nearest(palette, entries, t);
-  const int64_t rowStep = 4 * static_cast<int64_t>(c.width);
-  for (int32_t y = 0; y < c.height; ++y) {
-    uint8_t* row = working + y * rowStep;
-    const bool below = dither && y + 1 < c.height;
-    for (int32_t x = 0; x < c.width; ++x) {
-      uint8_t* p = row + 4 * x;
-      const int index = nearest.find(p[0], p[1], p[2]);
-      rowIndices[x] = static_cast<uint8_t>(index);
-      if (!dither) continue;
-      const RgbQuad& q = palette[index];
-      const int error[3] = {p[0] - q.blue, p[1] - q.green, p[2] - q.red};
-      const bool notLast = x + 1 < c.width;
-      diffuse<4>(t, p, rowStep, notLast, below, below && x > 0, below && notLast, error);
-    }
-    storeRow(target, y, rowIndices, c.width);
+  const int32_t width = source.width(), height = source.height();
+  std::vector<uint8_t> rows;
+  try {
+    rows.resize(8 * static_cast<size_t>(width) + 8);
+  } catch (const std::bad_alloc&) {
+    return false;
   }
+  if (!nearest.prepare()) return false;
+  ColourRow row{t, nearest, palette, rows.data(), rows.data() + 4 * static_cast<size_t>(width),
+                rowIndices};
+  if (dither) source.loadRow(0, row.current);
+  for (int32_t y = 0; y < height; ++y) {
+    if (!dither) {
+      const uint8_t* in = source.row(y);
+      for (int32_t x = 0; x < width; ++x) {
+        const uint32_t key = source.at(in, x);
+        int index = 0;
+        if (!nearest.find(key & 0xFF, (key >> 8) & 0xFF, static_cast<int>(key >> 16), index))
+          return false;
+        rowIndices[x] = static_cast<uint8_t>(index);
+      }
+    } else {
+      const bool lastRow = y + 1 == height;
+      if (!lastRow) source.loadRow(y + 1, row.next);
+      forRowPositions(width, lastRow, row);
+      if (row.failed) return false;
+      std::swap(row.current, row.next);
+    }
+    storeRow(target, y, rowIndices, width);
+  }
+  return true;
 }
 
 // Indexed reduction to 2^bits colours (bits 2..8) from an 8- or 24-bit source.
@@ -460,20 +596,21 @@ bool reduceIndexed(const DepthConverter& c, const RgbQuad* sourcePalette, const 
   if (c.sourceBits != 8 && c.sourceBits != 24) return false;
   const int bits = c.targetBits;
   const int colours = 1 << bits;
-  PixelBuffer working;
-  if (!fillWorkingBuffer(c, sourcePalette, source, working)) return false;
-  const uint64_t pixels = static_cast<uint64_t>(c.width) * static_cast<uint64_t>(c.height);
+  // The limit of a working copy at 4 bytes a pixel holds even though none is made.
+  const uint64_t workingSize = checkedBlockSize(4 * static_cast<int64_t>(c.width), c.height);
+  if (workingSize == 0 || workingSize >= kMaxBlockSize) return false;
+  const SourceColours pixels(c, sourcePalette, source);
   ColourSet set;
   if (!set.allocate()) return false;
-  const uint32_t distinct = countDistinctColours(set, working.data(), pixels);
+  const uint32_t distinct = countDistinctColours(set, pixels);
   if (distinct == 0) return false;
   set.buildRanks();
   std::vector<uint8_t> rowIndices(static_cast<size_t>(c.width));
   const Lookups t;
 
   if (distinct <= static_cast<uint32_t>(colours)) {
-    const int filled = exactPalette(c, sourcePalette, working.data(), set, distinct, colours,
-                                    targetPalette);
+    const int filled =
+        exactPalette(c, sourcePalette, pixels, set, distinct, colours, targetPalette);
     // Each colour's first equal entry; every colour the pixels use is in the palette.
     std::vector<uint8_t> indexOfRank(distinct, 0);
     std::vector<bool> assigned(distinct, false);
@@ -486,9 +623,8 @@ bool reduceIndexed(const DepthConverter& c, const RgbQuad* sourcePalette, const 
       indexOfRank[rank] = static_cast<uint8_t>(i);
     }
     for (int32_t y = 0; y < c.height; ++y) {
-      const uint8_t* row = working.data() + static_cast<int64_t>(y) * 4 * c.width;
-      for (int32_t x = 0; x < c.width; ++x)
-        rowIndices[x] = indexOfRank[set.rank(colourKey(row + 4 * x))];
+      const uint8_t* in = pixels.row(y);
+      for (int32_t x = 0; x < c.width; ++x) rowIndices[x] = indexOfRank[set.rank(pixels.at(in, x))];
       storeRow(target, y, rowIndices.data(), c.width);
     }
     return true;
@@ -501,27 +637,42 @@ bool reduceIndexed(const DepthConverter& c, const RgbQuad* sourcePalette, const 
   } catch (const std::bad_alloc&) {
     return false;
   }
-  {
-    uint32_t n = 0;
-    set.forEach([&](uint32_t colour) { list[n++].colour = colour; });
-    for (uint64_t i = 0; i < pixels; ++i) ++list[set.rank(colourKey(working.data() + 4 * i))].count;
-  }
+  uint32_t n = 0;
+  set.forEach([&](uint32_t colour) { list[n++].colour = colour; });
+  pixels.forEach([&](uint32_t key) {
+    ++list[set.rank(key)].count;
+    return true;
+  });
   int fixedCount = 0;
   if (c.dither && bits == 3) fixedCount = 5;
   else if (c.dither && bits >= 4) fixedCount = 8;
   const int cutColours = colours - fixedCount;
   RgbQuad fixedMatches[8];
   if (fixedCount)
-    matchFixedColours(t, list.data(), distinct, working.data(), pixels, kCornerColours, fixedCount,
-                      fixedMatches);
+    matchFixedColours(t, list.data(), distinct, pixels, kCornerColours, fixedCount, fixedMatches);
   if (!medianCut(list.data(), distinct, cutColours, targetPalette)) return false;
   std::copy(fixedMatches, fixedMatches + fixedCount, targetPalette + cutColours);
   list = {};
-  mapNearest(c, t, working.data(), targetPalette, colours, c.dither, target, rowIndices.data());
-  return true;
+  return mapNearest(t, pixels, targetPalette, colours, c.dither, target, rowIndices.data());
 }
 
 // 1 bit: grey thresholded at 128 against black and white, with the same diffusion.
+struct GreyRow {
+  const Lookups& t;
+  uint8_t* current;
+  uint8_t* next;
+  uint8_t* bits;
+
+  template <bool Right, bool Below, bool BelowLeft, bool BelowRight>
+  void visit(int32_t x) {
+    const int value = current[x];
+    const bool white = value >= 128;
+    bits[x] = white;
+    const int error[1] = {white ? value - 255 : value};
+    diffuse<1, 1, Right, Below, BelowLeft, BelowRight>(t, current + x, next + x, error);
+  }
+};
+
 bool reduceBlackWhite(const DepthConverter& c, const RgbQuad* sourcePalette, const uint8_t* source,
                       RgbQuad* targetPalette, const IndexTarget& target) {
   if (c.sourceBits != 8 && c.sourceBits != 24) return false;
@@ -534,18 +685,13 @@ bool reduceBlackWhite(const DepthConverter& c, const RgbQuad* sourcePalette, con
   targetPalette[1] = {255, 255, 255, 0};
   std::vector<uint8_t> rowBits(static_cast<size_t>(c.width));
   const Lookups t;
-  const int64_t rowStep = c.width;
   for (int32_t y = 0; y < c.height; ++y) {
-    uint8_t* row = grey.data() + y * rowStep;
-    const bool below = c.dither && y + 1 < c.height;
-    for (int32_t x = 0; x < c.width; ++x) {
-      const int value = row[x];
-      const bool white = value >= 128;
-      rowBits[x] = white;
-      if (!c.dither) continue;
-      const int error[1] = {white ? value - 255 : value};
-      const bool notLast = x + 1 < c.width;
-      diffuse<1>(t, row + x, rowStep, notLast, below, below && x > 0, below && notLast, error);
+    uint8_t* row = grey.data() + static_cast<int64_t>(y) * c.width;
+    if (c.dither) {
+      GreyRow visitor{t, row, row + c.width, rowBits.data()};
+      forRowPositions(c.width, y + 1 == c.height, visitor);
+    } else {
+      for (int32_t x = 0; x < c.width; ++x) rowBits[x] = row[x] >= 128;
     }
     storeRow(target, y, rowBits.data(), c.width);
   }

@@ -33,9 +33,9 @@ struct TrueColourImage {
   }
 };
 
-TrueColourImage noise(int32_t w, int32_t h, unsigned seed) {
+TrueColourImage noise(int32_t w, int32_t h, unsigned start) {
   TrueColourImage image(w, h);
-  std::mt19937 random(seed);
+  std::mt19937 random(start);
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x)
       image.set(x, y, {static_cast<uint8_t>(random()), static_cast<uint8_t>(random()),
@@ -417,6 +417,17 @@ TEST(DepthConverterReduction, UnditheredPixelsGoToTheFirstNearestEntry) {
       wrong += indices[y * 300 + x] != bestIndex;
     }
   EXPECT_EQ(wrong, 0);
+}
+
+TEST(DepthConverterReduction, SingleColumnAndSingleRowDiffuseInsideTheImage) {
+  for (auto [w, h] : {std::pair{1, 300}, {300, 1}, {2, 150}}) {
+    TrueColourImage image = noise(w, h, 17);
+    DepthConverter c = converterFor(w, h, 24, 4, true);
+    RgbQuad palette[256] = {};
+    std::vector<uint8_t> indices(static_cast<size_t>(w) * h);
+    ASSERT_TRUE(convertToIndexBytes(c, nullptr, image.pixels.data(), palette, indices.data()));
+    for (uint8_t index : indices) ASSERT_LT(index, 16);
+  }
 }
 
 TEST(DepthConverterReduction, EightBitsDitheredFromIndexedSourceKeepsLimits) {
