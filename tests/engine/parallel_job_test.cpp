@@ -147,7 +147,7 @@ TEST_F(ParallelJobTest, SerialNumbersCollisionsTagListAndDeletionsMatchTheSingle
   settings.IFileDel = true;
   settings.Recycle = false;
   settings.HtmlTag = true;
-  for (int32_t format : {0, 1, 4}) {  // BMP, PNG, GIF
+  for (int32_t format : {0, 1, 2, 4}) {  // BMP, PNG, JPEG, GIF
     SCOPED_TRACE(format);
     settings.OFmt = format;
     settings.DepOpt = format == 4 ? 2 : 0;
