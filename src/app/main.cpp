@@ -5,6 +5,8 @@
 #include <QStringList>
 
 #include <csignal>
+#include <thread>
+#include <algorithm>
 #include <cstdio>
 #include <termios.h>
 #include <unistd.h>
@@ -39,12 +41,14 @@ const char kUsage[] =
     "                   also Hidden (0 lists dot files too), FileBg, SPI and SdToPath\n"
     "  --preset N       start from the stored preset N (1 to 5); --set options still apply\n"
     "  --settings FILE  read the settings from FILE instead of the usual settings file\n"
+    "  --jobs N         convert N files at once (default: one per processor); the outputs, their\n"
+    "                   names and the order of the reports are the same as with --jobs 1\n"
     "  --dry-run        print \"source -> output\" for every file and write nothing\n"
     "  --quiet          print nothing but errors\n"
     "  --help           show this text\n"
     "\n"
-    "Progress is shown on standard error when it is a terminal. Ctrl-C stops after the current\n"
-    "file (a second Ctrl-C ends the program at once).\n"
+    "Progress is shown on standard error when it is a terminal. Ctrl-C stops after the files being\n"
+    "converted (a second Ctrl-C ends the program at once).\n"
     "\n"
     "Without --convert, PATH... are converted the same way when the setting SdToCvt is on, into\n"
     "SdToPath (or the first file's folder).\n"
@@ -56,7 +60,7 @@ volatile std::sig_atomic_t cancelSignalled = 0;
 
 void onInterrupt(int) {
   cancelSignalled = 1;
-  static const char kNote[] = "\nvelorin: stopping after the current file\n";
+  static const char kNote[] = "\nvelorin: stopping after the files being converted\n";
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
 }
 
@@ -276,6 +280,7 @@ int main(int argc, char** argv) {
   Options options;
   bool convert = false;
   int preset = 0;
+  int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   QString settingsFile;
   QStringList sets;
   for (qsizetype i = 1; i < args.size(); ++i) {
@@ -289,6 +294,10 @@ int main(int argc, char** argv) {
       options.quiet = true;
     } else if (arg == QLatin1String("--dry-run")) {
       options.dryRun = true;
+    } else if (arg == QLatin1String("--jobs") || arg == QLatin1String("-j")) {
+      bool ok = false;
+      if (++i < args.size()) jobs = args[i].toInt(&ok);
+      if (!ok || jobs < 1 || jobs > 256) return usageError(QStringLiteral("--jobs needs a number from 1 to 256"));
     } else if (arg == QLatin1String("-o")) {
       if (++i >= args.size()) return usageError(QStringLiteral("-o needs a folder"));
       options.outputFolder = args[i];
@@ -342,6 +351,7 @@ int main(int argc, char** argv) {
   options.jobOptions.FileBg = application.FileBg;
   options.jobOptions.SPI = application.SPI;
   options.jobOptions.Hidden = static_cast<uint32_t>(application.Hidden);
+  options.jobOptions.jobs = jobs;
   for (const QString& set : applicationSets) {
     bool valid = true;
     const qsizetype equals = set.indexOf(QLatin1Char('='));

@@ -3,7 +3,11 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cstring>
+
 #include "engine/actions.h"
+#include "engine/job_run.h"
 #include "engine/naming.h"
 #include "formats/exif.h"
 #include "formats/input_file.h"
@@ -52,31 +56,6 @@ QString jobOutputFolder(const ConversionSettings& s, const QString& outputFolder
   return s.MkDirAdd && !s.MkDirStr.isEmpty() ? joinPath(outputFolder, s.MkDirStr) : outputFolder;
 }
 
-// One input of a job.
-struct JobInput {
-  const FileEntry* entry = nullptr;  // list jobs
-  QString sourcePath;                // the file, or the archive for a member
-  QString name;                      // the name the output is named from
-  QString display;                   // what reports show
-};
-
-struct JobRun {
-  JobContext& context;
-  bool listJob = false;
-  SourceKind kind = SourceKind::Folder;
-  QString inputFolder;  // list job from a folder
-  FileTime archiveTime = 0;  // list job from an archive: the archive's time when it was listed
-  QString outputFolder;
-  bool createdSubFolder = false;
-  bool deleteSources = false;
-  NamingRules rules;
-  std::unique_ptr<JobWorkspace> workspace;
-  std::vector<HtmlRecord> htmlRecords;
-  JobResult result;
-
-  explicit JobRun(JobContext& c) : context(c) {}
-};
-
 // Everything between the checks and the entry loop; false ends the job (result.errorId set).
 bool startRun(JobRun& run, const QString& outputFolder, const QString& archivePath) {
   JobContext& context = run.context;
@@ -104,18 +83,16 @@ bool startRun(JobRun& run, const QString& outputFolder, const QString& archivePa
     run.result = endWith(context, run.result, text_id::kNoMemory);
     return false;
   }
-  JobWorkspace& ws = *run.workspace;
-  ws.sourceKind = run.kind;
-  ws.archivePath = archivePath;
-  ws.fileBackground = context.options.FileBg;
-  ws.pluginFolder = context.options.SPI;
+  run.archivePath = archivePath;
+  prepareWorkspace(run, *run.workspace);
   if (run.kind == SourceKind::Rar) {
     // One library load for the whole job (freed with the workspace) and one password.
+    JobWorkspace& ws = *run.workspace;
     ws.rarContext.pluginFolder = ws.pluginFolder;
     ws.rarContext.askPassword = [&host](QString& password) { return host.askPassword(password); };
     keepRarLibrary(ws.rarContext);
   }
-  run.rules = NamingRules::from(s, ws.plan.extension);
+  run.rules = NamingRules::from(s, run.workspace->plan.extension);
   // Archive members are never deleted, whatever IFileDel says.
   run.deleteSources = s.IFileDel && run.kind == SourceKind::Folder;
 
@@ -124,19 +101,41 @@ bool startRun(JobRun& run, const QString& outputFolder, const QString& archivePa
   return true;
 }
 
-// The per-entry sequence: convert, name, copy, follow-up actions, clean up.
-void runEntry(JobRun& run, const JobInput& input) {
-  JobWorkspace& ws = *run.workspace;
+}  // namespace
+
+void prepareWorkspace(const JobRun& run, JobWorkspace& ws) {
+  ws.sourceKind = run.kind;
+  ws.archivePath = run.archivePath;
+  ws.fileBackground = run.context.options.FileBg;
+  ws.pluginFolder = run.context.options.SPI;
+}
+
+ConvertedEntry convertEntry(JobWorkspace& ws, const JobInput& input) {
+  ConvertedEntry converted;
+  converted.converted = convertFile(ws, input.entry, input.sourcePath, converted.temporaryPath);
+  if (!converted.converted) {
+    converted.failure = ws.failure;
+    return converted;
+  }
+  converted.hasExifDateTime = ws.image.hasExifDateTime;
+  if (converted.hasExifDateTime)
+    std::memcpy(converted.exifDateTime, ws.image.exifDateTime, sizeof converted.exifDateTime);
+  converted.width = ws.image.workWidth;
+  converted.height = ws.image.workHeight;
+  return converted;
+}
+
+// The per-entry sequence after the conversion: name, copy, follow-up actions, clean up.
+void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) {
   const ConversionSettings& s = run.context.settings;
   EntryReport report;
   report.source = input.display;
-  QString temporary;
-  if (convertFile(ws, input.entry, input.sourcePath, temporary)) {
-    const char* exif = ws.image.hasExifDateTime ? ws.image.exifDateTime : nullptr;
+  if (converted.converted) {
+    const char* exif = converted.hasExifDateTime ? converted.exifDateTime : nullptr;
     const QString target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
     if (target.isEmpty()) {
       report.step = "name";
-    } else if (!copyFileReplacing(temporary, target)) {
+    } else if (!copyFileReplacing(converted.temporaryPath, target)) {
       report.step = "copy";
     } else {
       // The output is in place: only now may anything happen to the source.
@@ -154,12 +153,12 @@ void runEntry(JobRun& run, const JobInput& input) {
       ++run.result.converted;
       report.converted = true;
       report.outputPath = target;
-      if (s.HtmlTag)
-        run.htmlRecords.push_back({QFileInfo(target).fileName(), ws.image.workWidth, ws.image.workHeight});
+      if (s.HtmlTag) run.htmlRecords.push_back({QFileInfo(target).fileName(), converted.width, converted.height});
     }
-    removeFile(temporary);
+    removeFile(converted.temporaryPath);
+    converted.temporaryPath.clear();
   } else {
-    report.failure = ws.failure;
+    report.failure = converted.failure;
   }
   ++run.result.processed;
   run.context.host.setProgressPosition(run.result.processed);
@@ -175,10 +174,20 @@ bool confirmCancel(JobRun& run) {
   return host.showMessage(question);
 }
 
+namespace {
+
 void runLoop(JobRun& run, const std::vector<JobInput>& inputs) {
+  const int workers = static_cast<int>(std::min<qsizetype>(run.context.options.jobs, run.result.selected));
+  // A RAR job shares one loaded library and may ask its host for a password, which only the
+  // committing thread may do: it runs one entry at a time.
+  if (workers > 1 && run.kind != SourceKind::Rar) {
+    runParallelLoop(run, inputs, workers);
+    return;
+  }
   for (const JobInput& input : inputs) {
     if (run.result.processed >= run.result.selected) break;
-    runEntry(run, input);
+    ConvertedEntry converted = convertEntry(*run.workspace, input);
+    commitEntry(run, input, converted);
     if (confirmCancel(run)) {
       run.result.cancelled = true;
       break;

@@ -68,6 +68,9 @@ struct JobOptions {
   bool FileBg = true;    // transparency onto the file's own background
   QString SPI;           // image plug-in folder
   uint32_t Hidden = 2;   // attribute mask of files left out of lists
+  // Conversions running at once. The window's job converts one after the other; the headless mode
+  // may run more, and the results are committed in list order so the outputs stay the same.
+  int jobs = 1;
 };
 
 struct JobContext {

@@ -96,6 +96,8 @@ TEST_F(HeadlessTest, ExitStatusTellsWhatHappened) {
   EXPECT_EQ(run.exitCode, 2);
   run = velorin({"--convert", q(folder_ / "nothing-here.bmp")});
   EXPECT_EQ(run.exitCode, 2);
+  run = velorin({"--convert", "--jobs", "0", q(in() / "good.bmp")});
+  EXPECT_EQ(run.exitCode, 2);
   run = velorin({"--help"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(run.out.contains(QStringLiteral("--dry-run")));
@@ -127,7 +129,7 @@ TEST_F(HeadlessTest, InterruptStopsAfterTheCurrentFile) {
   environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder_ / "config"));
   process.setProcessEnvironment(environment);
   process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"),
-                {"--convert", "--set", "OFmt=0", "-o", q(out()), q(in() / "a.bmp"), q(pipe),
+                {"--convert", "--jobs", "1", "--set", "OFmt=0", "-o", q(out()), q(in() / "a.bmp"), q(pipe),
                  q(in() / "c.bmp"), q(in() / "d.bmp")});
   ASSERT_TRUE(process.waitForStarted());
   for (int i = 0; i < 600 && outputNames().isEmpty(); ++i) QThread::msleep(20);
