@@ -19,6 +19,7 @@ demo: build
 	@bash scripts/demo $(BUILD)/bin/velorin
 
 bench: build
+	@bash scripts/setup --bench
 	@bash bench/run $(BUILD)/bin/velorin
 
 fuzz: setup
