@@ -11,30 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "../utf8_locale.h"
 #include "velorin_spi.h"
 
 namespace {
-
-// libarchive converts names through the thread's locale; a UTF-8 locale is made current on this
-// thread for the duration of each call so names outside ASCII survive a "C" host locale.
-class Utf8Locale {
- public:
-  Utf8Locale() {
-    locale_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (locale_) previous_ = uselocale(locale_);
-  }
-  ~Utf8Locale() {
-    if (!locale_) return;
-    uselocale(previous_);
-    freelocale(locale_);
-  }
-  Utf8Locale(const Utf8Locale&) = delete;
-  Utf8Locale& operator=(const Utf8Locale&) = delete;
-
- private:
-  locale_t locale_ = static_cast<locale_t>(0);
-  locale_t previous_ = static_cast<locale_t>(0);
-};
 
 class Reader {
  public:
