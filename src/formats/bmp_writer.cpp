@@ -1,4 +1,5 @@
 #include "formats/bmp_writer.h"
+#include "formats/output_file.h"
 
 #include <cstdio>
 #include <memory>
@@ -6,10 +7,6 @@
 namespace velorin {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 void storeLe16(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -41,14 +38,10 @@ void writePalette(std::FILE* f, const RgbQuad* palette, uint32_t entries) {
   std::fwrite(palette, sizeof(RgbQuad), entries, f);
 }
 
-// A write that fails (a full disk) must not pass for a finished file.
-bool finish(BmpWriter& w, std::unique_ptr<std::FILE, FileCloser>& file) {
-  const bool ok = std::fflush(file.get()) == 0 && !std::ferror(file.get());
-  if (std::fclose(file.release()) != 0 || !ok) {
-    w.status = Status::CannotWrite;
-    return false;
-  }
-  return true;
+bool finish(BmpWriter& w, OutputFile& file) {
+  if (closeOutputFile(file)) return true;
+  w.status = Status::CannotWrite;
+  return false;
 }
 
 }  // namespace
@@ -56,7 +49,7 @@ bool finish(BmpWriter& w, std::unique_ptr<std::FILE, FileCloser>& file) {
 bool writeBmp(BmpWriter& w, const std::filesystem::path& path, const RgbQuad* palette,
               const uint8_t* pixels) {
   w.status = Status::Ok;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+  OutputFile file(std::fopen(path.c_str(), "wb"));
   if (!file) {
     w.status = Status::CannotCreate;
     return false;

@@ -6,6 +6,7 @@
 
 #include "formats/input_file.h"
 #include "formats/jpeg_writer.h"
+#include "formats/output_file.h"
 
 namespace velorin {
 
@@ -379,10 +380,6 @@ bool findExifSegment(const std::vector<uint8_t>& file, size_t& start, size_t& le
     p += segment;
   }
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "formats/gif_writer.h"
+#include "formats/output_file.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,10 +14,6 @@ namespace {
 constexpr uint32_t kMaxCodes = 4096;
 constexpr int kBuckets = 511;  // sums of two bytes: 0..510
 constexpr uint16_t kNoEntry = 0;  // codes below clear + 2 never enter a bucket
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // A string of the dictionary is its prefix's code plus its last byte; since every string is
 // entered once, comparing those two compares the whole string.
@@ -101,14 +98,10 @@ void orderRows(const uint8_t* bottomUp, int32_t width, int32_t height, bool inte
   }
 }
 
-// A write that fails (a full disk) must not pass for a finished file.
-bool finish(GifWriter& w, std::unique_ptr<std::FILE, FileCloser>& file) {
-  const bool ok = std::fflush(file.get()) == 0 && !std::ferror(file.get());
-  if (std::fclose(file.release()) != 0 || !ok) {
-    w.status = Status::CannotWrite;
-    return false;
-  }
-  return true;
+bool finish(GifWriter& w, OutputFile& file) {
+  if (closeOutputFile(file)) return true;
+  w.status = Status::CannotWrite;
+  return false;
 }
 
 }  // namespace
@@ -209,7 +202,7 @@ bool writeGif(GifWriter& w, const std::filesystem::path& path, const RgbQuad* pa
     w.status = Status::CannotCreate;
     return false;
   }
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+  OutputFile file(std::fopen(path.c_str(), "wb"));
   if (!file) {
     w.status = Status::CannotCreate;
     return false;

@@ -9,16 +9,13 @@
 #include "formats/exif.h"
 #include "formats/input_file.h"
 #include "formats/jpeg_library.h"
+#include "formats/output_file.h"
 
 #include <jerror.h>
 
 namespace velorin {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 JDIMENSION roundUp(JDIMENSION a, JDIMENSION b) { return (a + b - 1) / b; }
 

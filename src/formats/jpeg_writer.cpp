@@ -6,14 +6,11 @@
 
 #include "formats/exif.h"
 #include "formats/jpeg_library.h"
+#include "formats/output_file.h"
 
 namespace velorin {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // Where one encode sends its stream: a file, or a block of fixed capacity.
 struct EncodeTarget {

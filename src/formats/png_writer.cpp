@@ -12,15 +12,12 @@
 
 #include "formats/adam7.h"
 #include "formats/crc32.h"
+#include "formats/output_file.h"
 
 namespace velorin {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 void storeBe32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v >> 24);
@@ -376,9 +373,8 @@ void writeComment(std::FILE* f, const std::string& comment) {
 }
 
 // A write that fails (a full disk) must not pass for a finished file.
-bool finish(PngWriter& w, File& file) {
-  const bool ok = std::fflush(file.get()) == 0 && !std::ferror(file.get());
-  if (std::fclose(file.release()) != 0 || !ok) return fail(w, Status::CannotWrite);
+bool finish(PngWriter& w, OutputFile& file) {
+  if (!closeOutputFile(file)) return fail(w, Status::CannotWrite);
   return true;
 }
 
@@ -390,7 +386,7 @@ bool writePng(PngWriter& w, const std::filesystem::path& path, const RgbQuad* pa
   w.bitDepth = w.colourType = w.paletteEntries = 0;
   DepthConverter& c = w.converter;
   if (c.width > kPngMaxWidth) return fail(w, Status::CannotCreate);
-  File file(std::fopen(path.c_str(), "wb"));
+  OutputFile file(std::fopen(path.c_str(), "wb"));
   if (!file) return fail(w, Status::CannotCreate);
 
   const int target = c.targetBits;

@@ -1,4 +1,5 @@
 #include "formats/tiff_writer.h"
+#include "formats/output_file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,10 +9,6 @@
 namespace velorin {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 bool fail(TiffWriter& w, Status status) {
   w.status = status;
