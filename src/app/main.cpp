@@ -16,6 +16,8 @@
 #include "engine/job.h"
 #include "engine/language.h"
 #include "engine/pipeline.h"
+#include "imaging/image.h"
+#include "platform/huge_pages.h"
 #include "platform/paths.h"
 #include "settings/run_settings.h"
 
@@ -275,6 +277,8 @@ int runConvert(Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Decoded photographs are tens of megabytes; huge pages spare their first touch most faults.
+  velorin::setLargeBlockAllocator(&velorin::allocateHugePageBlock, &velorin::releaseHugePageBlock);
   QCoreApplication app(argc, argv);
   const QStringList args = QCoreApplication::arguments();
   Options options;

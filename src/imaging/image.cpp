@@ -40,12 +40,30 @@ uint64_t checkedBlockSize(int64_t a, int64_t b) {
   return product >= kMaxBlockSize ? kMaxBlockSize : product;
 }
 
+namespace {
+BlockAllocate largeAllocate = nullptr;
+BlockRelease largeRelease = nullptr;
+}  // namespace
+
+void setLargeBlockAllocator(BlockAllocate allocate, BlockRelease release) {
+  largeAllocate = allocate && release ? allocate : nullptr;
+  largeRelease = allocate && release ? release : nullptr;
+}
+
 bool PixelBuffer::allocate(uint64_t size) {
   reset();
   if (size >= kMaxBlockSize) return false;
-  auto* p = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size) + 4, 1));
+  const size_t bytes = static_cast<size_t>(size) + 4;
+  if (bytes >= kLargeBlockSize && largeAllocate) {
+    if (auto* p = static_cast<uint8_t*>(largeAllocate(bytes))) {
+      block_ = std::unique_ptr<uint8_t, BlockFree>(p, BlockFree{largeRelease, bytes});
+      size_ = static_cast<size_t>(size);
+      return true;
+    }
+  }
+  auto* p = static_cast<uint8_t*>(std::calloc(bytes, 1));
   if (!p) return false;
-  block_.reset(p);
+  block_ = std::unique_ptr<uint8_t, BlockFree>(p, BlockFree{});
   size_ = static_cast<size_t>(size);
   return true;
 }

@@ -49,6 +49,25 @@ inline uint64_t paddedStride(int64_t width, int bitsPerPixel) {
   return ((static_cast<uint64_t>(width) * static_cast<uint64_t>(bitsPerPixel) + 31) / 32) * 4;
 }
 
+// Where pixel blocks of kLargeBlockSize bytes or more come from when the program installs an
+// allocator (before any block is taken, never changed after): the first touch of a fresh block of
+// tens of megabytes otherwise costs thousands of page faults, which the program can avoid with
+// huge pages. The allocator returns a zero-filled block or null; null falls back to the heap.
+inline constexpr size_t kLargeBlockSize = size_t{4} << 20;
+using BlockAllocate = void* (*)(size_t bytes);
+using BlockRelease = void (*)(void* block, size_t bytes);
+void setLargeBlockAllocator(BlockAllocate allocate, BlockRelease release);
+
+// Frees a PixelBuffer's block where it came from.
+struct BlockFree {
+  BlockRelease release = nullptr;  // null: the block came from the heap
+  size_t bytes = 0;
+  void operator()(uint8_t* p) const {
+    if (release) release(p, bytes);
+    else std::free(p);
+  }
+};
+
 // A zero-filled block of size + 4 bytes that frees itself. The 4 spare bytes let row loops read
 // a whole 32-bit word at the end of the last row.
 class PixelBuffer {
@@ -64,10 +83,7 @@ class PixelBuffer {
   explicit operator bool() const { return block_ != nullptr; }
 
  private:
-  struct Free {
-    void operator()(uint8_t* p) const { std::free(p); }
-  };
-  std::unique_ptr<uint8_t, Free> block_;
+  std::unique_ptr<uint8_t, BlockFree> block_;
   size_t size_ = 0;
 };
 
