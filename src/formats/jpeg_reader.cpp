@@ -61,8 +61,11 @@ bool decodeStream(JpegReader& reader) {
     return false;
   }
   const int bitCount = components == 1 ? 8 : 24;
+  // Rows without padding are written whole below (or cleared when the data stop early), so the
+  // block need not be cleared first.
+  const bool padded = paddedStride(width, bitCount) != static_cast<uint64_t>(width) * (bitCount / 8);
   const Status allocated = record.allocatePixels(static_cast<int32_t>(width),
-                                                 static_cast<int32_t>(height), bitCount);
+                                                 static_cast<int32_t>(height), bitCount, 0, 0, padded);
   if (allocated != Status::Ok) {
     reader.status = allocated;
     jpeg_destroy_decompress(&cinfo);
@@ -94,6 +97,9 @@ bool decodeStream(JpegReader& reader) {
       if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
     }
   }
+  // Rows the library never delivered (rows are stored bottom-up, so they are the first ones).
+  if (cinfo.output_scanline < height)
+    std::memset(bottom, 0, stride * (height - cinfo.output_scanline));
   jpeg_finish_decompress(&cinfo);
   record.header.biXPelsPerMeter = pelsPerMetre(cinfo.density_unit, cinfo.X_density);
   record.header.biYPelsPerMeter = pelsPerMetre(cinfo.density_unit, cinfo.Y_density);

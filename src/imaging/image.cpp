@@ -50,20 +50,21 @@ void setLargeBlockAllocator(BlockAllocate allocate, BlockRelease release) {
   largeRelease = allocate && release ? release : nullptr;
 }
 
-bool PixelBuffer::allocate(uint64_t size) {
+bool PixelBuffer::allocate(uint64_t size, bool zeroFilled) {
   reset();
   if (size >= kMaxBlockSize) return false;
   const size_t bytes = static_cast<size_t>(size) + 4;
+  uint8_t* p = nullptr;
   if (bytes >= kLargeBlockSize && largeAllocate) {
-    if (auto* p = static_cast<uint8_t*>(largeAllocate(bytes))) {
-      block_ = std::unique_ptr<uint8_t, BlockFree>(p, BlockFree{largeRelease, bytes});
-      size_ = static_cast<size_t>(size);
-      return true;
-    }
+    p = static_cast<uint8_t*>(largeAllocate(bytes, zeroFilled));
+    if (p) block_ = std::unique_ptr<uint8_t, BlockFree>(p, BlockFree{largeRelease, bytes});
   }
-  auto* p = static_cast<uint8_t*>(std::calloc(bytes, 1));
-  if (!p) return false;
-  block_ = std::unique_ptr<uint8_t, BlockFree>(p, BlockFree{});
+  if (!p) {
+    p = static_cast<uint8_t*>(zeroFilled ? std::calloc(bytes, 1) : std::malloc(bytes));
+    if (!p) return false;
+    block_ = std::unique_ptr<uint8_t, BlockFree>(p, BlockFree{});
+  }
+  std::memset(p + size, 0, 4);
   size_ = static_cast<size_t>(size);
   return true;
 }
@@ -79,12 +80,12 @@ void ImageRecord::setHeader(int32_t width, int32_t height, int bitCount, int32_t
 }
 
 Status ImageRecord::allocatePixels(int32_t width, int32_t height, int bitCount,
-                                   int32_t xPelsPerMeter, int32_t yPelsPerMeter) {
+                                   int32_t xPelsPerMeter, int32_t yPelsPerMeter, bool zeroFilled) {
   if (width < 1 || height < 1) return Status::BadImage;
   const uint64_t size = checkedBlockSize(static_cast<int64_t>(paddedStride(width, bitCount)), height);
   if (size >= kMaxBlockSize) return Status::BadImage;
   setHeader(width, height, bitCount, xPelsPerMeter, yPelsPerMeter);
-  return pixels.allocate(size) ? Status::Ok : Status::NoMemory;
+  return pixels.allocate(size, zeroFilled) ? Status::Ok : Status::NoMemory;
 }
 
 void WorkingImage::resetSideInformation() {

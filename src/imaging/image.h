@@ -52,9 +52,10 @@ inline uint64_t paddedStride(int64_t width, int bitsPerPixel) {
 // Where pixel blocks of kLargeBlockSize bytes or more come from when the program installs an
 // allocator (before any block is taken, never changed after): the first touch of a fresh block of
 // tens of megabytes otherwise costs thousands of page faults, which the program can avoid with
-// huge pages. The allocator returns a zero-filled block or null; null falls back to the heap.
+// huge pages. The allocator returns a block (zero-filled when asked) or null; null falls back to
+// the heap.
 inline constexpr size_t kLargeBlockSize = size_t{4} << 20;
-using BlockAllocate = void* (*)(size_t bytes);
+using BlockAllocate = void* (*)(size_t bytes, bool zeroFilled);
 using BlockRelease = void (*)(void* block, size_t bytes);
 void setLargeBlockAllocator(BlockAllocate allocate, BlockRelease release);
 
@@ -74,7 +75,9 @@ class PixelBuffer {
  public:
   PixelBuffer() = default;
   // Replaces the block; false (and empty) when size reaches 2^32 or memory runs out.
-  bool allocate(uint64_t size);
+  // A caller that writes every byte of the block itself may skip the zero fill (the spare bytes
+  // are zero either way).
+  bool allocate(uint64_t size, bool zeroFilled = true);
   void reset() { block_.reset(); size_ = 0; }
   uint8_t* data() { return block_.get(); }
   const uint8_t* data() const { return block_.get(); }
@@ -134,10 +137,10 @@ struct ImageRecord {
   // Sets the header of a fresh 8- or 24-bit image; negative resolutions become 0.
   void setHeader(int32_t width, int32_t height, int bitCount, int32_t xPelsPerMeter,
                  int32_t yPelsPerMeter);
-  // Sets the header and allocates the zero-filled pixel block; BadImage when stride x height
-  // reaches 2^32, NoMemory when the allocation fails.
+  // Sets the header and allocates the pixel block (zero-filled unless the reader writes every
+  // byte itself); BadImage when stride x height reaches 2^32, NoMemory when the allocation fails.
   Status allocatePixels(int32_t width, int32_t height, int bitCount, int32_t xPelsPerMeter = 0,
-                        int32_t yPelsPerMeter = 0);
+                        int32_t yPelsPerMeter = 0, bool zeroFilled = true);
 };
 
 struct RgbColour {

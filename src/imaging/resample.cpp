@@ -46,26 +46,36 @@ inline uint8_t blend(uint8_t a, uint8_t b, double f) {
   return static_cast<uint8_t>(a * (1.0 - f) + b * f + 0.5);
 }
 
-// One vertical pass: every column of the source (width x n rows) becomes m rows.
-bool verticalPass(const uint8_t* source, int32_t width, int32_t n, uint8_t* destination, int32_t m) {
+// Where the vertical pass puts its output rows: straight into a destination block.
+struct RowsInBlock {
+  uint8_t* destination;
+  uint64_t stride;
+  uint8_t* row(int32_t k) { return destination + static_cast<size_t>(k) * stride; }
+  void done(int32_t) {}
+};
+
+// One vertical pass: every column of the source (width x n rows) becomes m rows, handed to the
+// sink in order: row(k) says where output row k goes, done(k) follows once it is complete.
+template <typename Sink>
+bool verticalPass(const uint8_t* source, int32_t width, int32_t n, int32_t m, Sink& sink) {
   const uint64_t stride = stride24(width);
   const size_t rowBytes = static_cast<size_t>(width) * 3;
   auto sourceRow = [&](int32_t y) { return source + static_cast<size_t>(y) * stride; };
-  auto destinationRow = [&](int32_t y) { return destination + static_cast<size_t>(y) * stride; };
 
   if (m > n) {
     EnlargementPlan plan;
     planEnlargement(n, m, plan);
     for (int32_t k = 0; k < m; ++k) {
       const uint8_t* a = sourceRow(plan.whole[k]);
-      uint8_t* out = destinationRow(k);
+      uint8_t* out = sink.row(k);
       if (!plan.interpolate[k]) {
         std::memcpy(out, a, rowBytes);
-        continue;
+      } else {
+        const uint8_t* b = sourceRow(plan.whole[k] + 1);
+        const double f = plan.fraction[k];
+        for (size_t i = 0; i < rowBytes; ++i) out[i] = blend(a[i], b[i], f);
       }
-      const uint8_t* b = sourceRow(plan.whole[k] + 1);
-      const double f = plan.fraction[k];
-      for (size_t i = 0; i < rowBytes; ++i) out[i] = blend(a[i], b[i], f);
+      sink.done(k);
     }
     return true;
   }
@@ -91,12 +101,13 @@ bool verticalPass(const uint8_t* source, int32_t width, int32_t n, uint8_t* dest
     uint32_t carry[256];
     for (int v = 0; v < 256; ++v) carry[v] = static_cast<uint32_t>(v * plan.carried[j] + 0.5);
     const uint8_t* row = sourceRow(closing);
-    uint8_t* out = destinationRow(static_cast<int32_t>(j));
+    uint8_t* out = sink.row(static_cast<int32_t>(j));
     for (size_t i = 0; i < rowBytes; ++i) {
       const uint32_t kept = carry[row[i]];
       out[i] = divide[std::min(acc[i] + row[i] - kept, top)];
       acc[i] = kept;
     }
+    sink.done(static_cast<int32_t>(j));
     next = closing + 1;
   }
   for (; next < n; ++next) {
@@ -104,75 +115,97 @@ bool verticalPass(const uint8_t* source, int32_t width, int32_t n, uint8_t* dest
     for (size_t i = 0; i < rowBytes; ++i) acc[i] += row[i];
   }
   auto last = static_cast<int32_t>(plan.closeAt.size());
-  uint8_t* out = destinationRow(last);
+  uint8_t* out = sink.row(last);
   for (size_t i = 0; i < rowBytes; ++i) out[i] = divide[std::min(acc[i], top)];
-  for (int32_t k = last + 1; k < m; ++k) std::memcpy(destinationRow(k), out, rowBytes);
+  sink.done(last);
+  for (int32_t k = last + 1; k < m; ++k) {
+    uint8_t* copy = sink.row(k);
+    if (copy != out) std::memcpy(copy, out, rowBytes);
+    sink.done(k);
+  }
   return true;
 }
 
-// One horizontal pass: every row of the source (n pixels wide, height rows) becomes m pixels.
-bool horizontalPass(const uint8_t* source, int32_t n, int32_t height, uint8_t* destination,
-                    int32_t m) {
-  const uint64_t sourceStride = stride24(n), destinationStride = stride24(m);
+// How every row of n pixels becomes m pixels in the horizontal pass.
+struct HorizontalPlan {
+  int32_t n = 0;
+  int32_t m = 0;
+  EnlargementPlan enlargement;  // when m > n
+  ReductionPlan reduction;      // otherwise
+  std::vector<uint8_t> table;
+};
 
+bool planHorizontal(int32_t n, int32_t m, HorizontalPlan& plan) {
+  plan.n = n;
+  plan.m = m;
   if (m > n) {
-    EnlargementPlan plan;
-    planEnlargement(n, m, plan);
-    for (int32_t y = 0; y < height; ++y) {
-      const uint8_t* in = source + static_cast<size_t>(y) * sourceStride;
-      uint8_t* out = destination + static_cast<size_t>(y) * destinationStride;
-      for (int32_t k = 0; k < m; ++k, out += 3) {
-        const uint8_t* a = in + static_cast<size_t>(plan.whole[k]) * 3;
-        if (!plan.interpolate[k]) {
-          out[0] = a[0], out[1] = a[1], out[2] = a[2];
-          continue;
-        }
-        const double f = plan.fraction[k];
-        for (int c = 0; c < 3; ++c) out[c] = blend(a[c], a[c + 3], f);
-      }
-    }
+    planEnlargement(n, m, plan.enlargement);
     return true;
   }
-
   const double r = static_cast<double>(n) / m;
   if (r > kMaxReduction) return false;
-  const std::vector<uint8_t> table = divisionTable(r);
-  const uint32_t top = static_cast<uint32_t>(table.size() - 1);
-  const uint8_t* divide = table.data();
-  ReductionPlan plan;
-  planReduction(n, m, r, plan);
-  const size_t closes = plan.closeAt.size();
-
-  for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* in = source + static_cast<size_t>(y) * sourceStride;
-    uint8_t* out = destination + static_cast<size_t>(y) * destinationStride;
-    uint32_t b = 0, g = 0, red = 0;
-    const uint8_t* p = in;
-    for (size_t j = 0; j < closes; ++j, out += 3) {
-      const uint8_t* closing = in + static_cast<size_t>(plan.closeAt[j]) * 3;
-      for (; p < closing; p += 3) b += p[0], g += p[1], red += p[2];
-      const double share = plan.carried[j];
-      const auto kb = static_cast<uint32_t>(p[0] * share + 0.5);
-      const auto kg = static_cast<uint32_t>(p[1] * share + 0.5);
-      const auto kr = static_cast<uint32_t>(p[2] * share + 0.5);
-      out[0] = divide[std::min(b + p[0] - kb, top)];
-      out[1] = divide[std::min(g + p[1] - kg, top)];
-      out[2] = divide[std::min(red + p[2] - kr, top)];
-      b = kb, g = kg, red = kr;
-      p += 3;
-    }
-    for (const uint8_t* end = in + static_cast<size_t>(n) * 3; p < end; p += 3)
-      b += p[0], g += p[1], red += p[2];
-    out[0] = divide[std::min(b, top)];
-    out[1] = divide[std::min(g, top)];
-    out[2] = divide[std::min(red, top)];
-    for (size_t k = closes + 1; k < static_cast<size_t>(m); ++k) {
-      out += 3;
-      out[0] = out[-3], out[1] = out[-2], out[2] = out[-1];
-    }
-  }
+  plan.table = divisionTable(r);
+  planReduction(n, m, r, plan.reduction);
   return true;
 }
+
+void horizontalRow(const HorizontalPlan& plan, const uint8_t* in, uint8_t* out) {
+  const int32_t n = plan.n, m = plan.m;
+  if (m > n) {
+    const EnlargementPlan& e = plan.enlargement;
+    for (int32_t k = 0; k < m; ++k, out += 3) {
+      const uint8_t* a = in + static_cast<size_t>(e.whole[k]) * 3;
+      if (!e.interpolate[k]) {
+        out[0] = a[0], out[1] = a[1], out[2] = a[2];
+        continue;
+      }
+      const double f = e.fraction[k];
+      for (int c = 0; c < 3; ++c) out[c] = blend(a[c], a[c + 3], f);
+    }
+    return;
+  }
+
+  const uint8_t* divide = plan.table.data();
+  const uint32_t top = static_cast<uint32_t>(plan.table.size() - 1);
+  const ReductionPlan& reduction = plan.reduction;
+  const size_t closes = reduction.closeAt.size();
+  uint32_t b = 0, g = 0, red = 0;
+  const uint8_t* p = in;
+  for (size_t j = 0; j < closes; ++j, out += 3) {
+    const uint8_t* closing = in + static_cast<size_t>(reduction.closeAt[j]) * 3;
+    for (; p < closing; p += 3) b += p[0], g += p[1], red += p[2];
+    const double share = reduction.carried[j];
+    const auto kb = static_cast<uint32_t>(p[0] * share + 0.5);
+    const auto kg = static_cast<uint32_t>(p[1] * share + 0.5);
+    const auto kr = static_cast<uint32_t>(p[2] * share + 0.5);
+    out[0] = divide[std::min(b + p[0] - kb, top)];
+    out[1] = divide[std::min(g + p[1] - kg, top)];
+    out[2] = divide[std::min(red + p[2] - kr, top)];
+    b = kb, g = kg, red = kr;
+    p += 3;
+  }
+  for (const uint8_t* end = in + static_cast<size_t>(n) * 3; p < end; p += 3)
+    b += p[0], g += p[1], red += p[2];
+  out[0] = divide[std::min(b, top)];
+  out[1] = divide[std::min(g, top)];
+  out[2] = divide[std::min(red, top)];
+  for (size_t k = closes + 1; k < static_cast<size_t>(m); ++k) {
+    out += 3;
+    out[0] = out[-3], out[1] = out[-2], out[2] = out[-1];
+  }
+}
+
+// Where the vertical pass puts its rows when both sides change: one at a time into a scratch row
+// that the horizontal pass turns into the destination's row at once, so no intermediate image of
+// source width is ever made.
+struct RowsThroughHorizontalPass {
+  const HorizontalPlan& plan;
+  std::vector<uint8_t> scratch;
+  uint8_t* destination;
+  uint64_t stride;
+  uint8_t* row(int32_t) { return scratch.data(); }
+  void done(int32_t k) { horizontalRow(plan, scratch.data(), destination + static_cast<size_t>(k) * stride); }
+};
 
 bool resampleChecked(Resampler& rs, int32_t newWidth, int32_t newHeight) {
   const int32_t width = rs.sourceWidth, height = rs.sourceHeight;
@@ -182,21 +215,23 @@ bool resampleChecked(Resampler& rs, int32_t newWidth, int32_t newHeight) {
   if (newWidth == width && newHeight == height) return false;
   if (!rs.sourcePixels || !rs.destinationPixels) return false;
 
-  if (newWidth == width)
-    return verticalPass(rs.sourcePixels, width, height, rs.destinationPixels, newHeight);
-  if (newHeight == height)
-    return horizontalPass(rs.sourcePixels, width, height, rs.destinationPixels, newWidth);
-
-  // Vertical first, into a buffer of source width x new height.
-  PixelBuffer intermediate;
-  if (!intermediate.allocate(checkedBlockSize(static_cast<int64_t>(stride24(width)), newHeight)))
-    return false;
-  if (!verticalPass(rs.sourcePixels, width, height, intermediate.data(), newHeight)) return false;
-  rs.sourcePixels = intermediate.data();
-  rs.sourceHeight = newHeight;
-  const bool ok = horizontalPass(intermediate.data(), width, newHeight, rs.destinationPixels, newWidth);
-  rs.sourcePixels = nullptr;  // the intermediate buffer goes now
-  return ok;
+  const uint64_t destinationStride = stride24(newWidth);
+  if (newWidth == width) {
+    RowsInBlock rows{rs.destinationPixels, destinationStride};
+    return verticalPass(rs.sourcePixels, width, height, newHeight, rows);
+  }
+  HorizontalPlan plan;
+  if (!planHorizontal(width, newWidth, plan)) return false;
+  if (newHeight == height) {
+    for (int32_t y = 0; y < height; ++y)
+      horizontalRow(plan, rs.sourcePixels + static_cast<size_t>(y) * stride24(width),
+                    rs.destinationPixels + static_cast<size_t>(y) * destinationStride);
+    return true;
+  }
+  // Vertical first, a row at a time.
+  RowsThroughHorizontalPass rows{plan, std::vector<uint8_t>(static_cast<size_t>(width) * 3),
+                                 rs.destinationPixels, destinationStride};
+  return verticalPass(rs.sourcePixels, width, height, newHeight, rows);
 }
 
 }  // namespace

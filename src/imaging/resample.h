@@ -23,7 +23,7 @@
 namespace velorin {
 
 // 24-bit blue, green, red buffers, rows padded to 4 bytes; row 0 is simply the first in memory.
-// The caller sets all four fields before every call; a two-pass call changes the source fields.
+// The caller sets all four fields before every call.
 struct Resampler {
   int32_t sourceWidth = 0;
   int32_t sourceHeight = 0;
@@ -33,7 +33,8 @@ struct Resampler {
 
 // Writes the source resampled to newWidth x newHeight into the destination, the vertical pass
 // first. Refuses (false) a side below 1 or above twice the source, a target equal to the source,
-// and fails when memory for the intermediate buffer or the tables runs out.
+// and fails when memory for the plans and tables runs out. When both sides change, each row of
+// the vertical pass goes through the horizontal pass at once.
 bool resample(Resampler& resampler, int32_t newWidth, int32_t newHeight);
 
 // Where the output pixels of a reduced line close: closeAt[j] is the source index that completes

@@ -1,8 +1,12 @@
 #include "platform/huge_pages.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace velorin {
 
@@ -12,11 +16,40 @@ constexpr size_t kHugePage = size_t{2} << 20;
 
 size_t roundedLength(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 
-}  // namespace
+// Blocks given back, kept for the next image of the same size: a batch of photographs from one
+// camera needs the same blocks file after file, and a kept block is cleared faster than fresh
+// memory is faulted in. Bounded so that a job never holds much more than its peak.
+struct BlockCache {
+  struct Entry {
+    void* block;
+    size_t length;
+  };
+  static constexpr size_t kMostBlocks = 8;
+  static constexpr size_t kMostBytes = size_t{512} << 20;
+  std::mutex mutex;
+  std::vector<Entry> entries;  // the most recently given back last
+  size_t bytes = 0;
+};
 
-void* allocateHugePageBlock(size_t bytes) {
-  if (bytes == 0 || bytes > SIZE_MAX / 2) return nullptr;
-  const size_t length = roundedLength(bytes);
+BlockCache& cache() {
+  static BlockCache* instance = new BlockCache;  // never destroyed: blocks may return at exit
+  return *instance;
+}
+
+void* takeCached(size_t length) {
+  BlockCache& c = cache();
+  std::lock_guard lock(c.mutex);
+  for (size_t i = c.entries.size(); i-- > 0;) {
+    if (c.entries[i].length != length) continue;
+    void* block = c.entries[i].block;
+    c.entries.erase(c.entries.begin() + static_cast<ptrdiff_t>(i));
+    c.bytes -= length;
+    return block;
+  }
+  return nullptr;
+}
+
+void* mapAligned(size_t length) {
   // Map one huge page more than needed and trim both ends so the block starts on a boundary.
   void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -31,8 +64,44 @@ void* allocateHugePageBlock(size_t bytes) {
   return block;
 }
 
+}  // namespace
+
+void* allocateHugePageBlock(size_t bytes, bool zeroFilled) {
+  if (bytes == 0 || bytes > SIZE_MAX / 2) return nullptr;
+  const size_t length = roundedLength(bytes);
+  if (void* block = takeCached(length)) {
+    if (zeroFilled) std::memset(block, 0, bytes);  // the caller sees only its bytes
+    return block;
+  }
+  return mapAligned(length);
+}
+
 void releaseHugePageBlock(void* block, size_t bytes) {
-  if (block) munmap(block, roundedLength(bytes));
+  if (!block) return;
+  const size_t length = roundedLength(bytes);
+  BlockCache& c = cache();
+  std::vector<BlockCache::Entry> evicted;
+  {
+    std::lock_guard lock(c.mutex);
+    if (length <= BlockCache::kMostBytes) {
+      while (!c.entries.empty() &&
+             (c.entries.size() >= BlockCache::kMostBlocks || c.bytes + length > BlockCache::kMostBytes)) {
+        evicted.push_back(c.entries.front());
+        c.bytes -= c.entries.front().length;
+        c.entries.erase(c.entries.begin());
+      }
+      c.entries.push_back({block, length});
+      c.bytes += length;
+      block = nullptr;
+    }
+  }
+  for (const BlockCache::Entry& e : evicted) munmap(e.block, e.length);
+  if (block) munmap(block, length);
+}
+
+void keepFreedHeapBlocks() {
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }
 
 }  // namespace velorin

@@ -10,9 +10,15 @@
 
 namespace velorin {
 
-// A zero-filled block of at least `bytes` bytes on a 2 MiB boundary, or null.
-void* allocateHugePageBlock(size_t bytes);
+// A block of at least `bytes` bytes on a 2 MiB boundary, or null. A block given back earlier may
+// be handed out again; its old content is cleared only when zeroFilled is asked for.
+void* allocateHugePageBlock(size_t bytes, bool zeroFilled);
 // Gives back a block of allocateHugePageBlock with the same byte count.
 void releaseHugePageBlock(void* block, size_t bytes);
+
+// Keeps freed heap blocks of up to 32 MiB in the process for the next file instead of giving
+// them back: the JPEG library's coefficient buffers of several megabytes would otherwise be
+// faulted in afresh for every file.
+void keepFreedHeapBlocks();
 
 }  // namespace velorin
