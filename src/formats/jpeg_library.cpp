@@ -2,7 +2,11 @@
 
 #include <jerror.h>
 
+#include "imaging/image.h"
+
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace velorin {
 
@@ -161,3 +165,42 @@ void setJpegFileDestination(j_compress_ptr cinfo, std::FILE* file) {
 }
 
 }  // namespace velorin
+
+// The library takes its large buffers (a whole image of coefficients when Huffman tables are
+// optimised or a file is progressive, several megabytes) through these two functions. Defined
+// here, they hand the big ones to the image core's large-block allocator, which reuses them from
+// file to file instead of faulting fresh memory in for every file. A header in front of each
+// block says where it came from and how big it is.
+namespace {
+constexpr size_t kLargeHeader = 64;  // keeps the library's 32-byte alignment
+// The coefficients of a 2-megapixel output are about 4 MB for luma and just under 1 MB for each
+// chroma component.
+constexpr size_t kLibraryLargeBlock = size_t{512} << 10;
+struct LargeHeader {
+  size_t bytes;
+  bool fromAllocator;
+};
+}  // namespace
+
+extern "C" void* jpeg_get_large(j_common_ptr, size_t sizeofobject) {
+  if (sizeofobject > SIZE_MAX - kLargeHeader) return nullptr;
+  const size_t bytes = sizeofobject + kLargeHeader;
+  bool fromAllocator = false;
+  void* block = nullptr;
+  if (bytes >= kLibraryLargeBlock) {
+    block = velorin::takeLargeBlock(bytes);
+    fromAllocator = block != nullptr;
+  }
+  if (!block) block = std::malloc(bytes);
+  if (!block) return nullptr;
+  new (block) LargeHeader{bytes, fromAllocator};
+  return static_cast<uint8_t*>(block) + kLargeHeader;
+}
+
+extern "C" void jpeg_free_large(j_common_ptr, void* object, size_t) {
+  if (!object) return;
+  void* block = static_cast<uint8_t*>(object) - kLargeHeader;
+  const LargeHeader header = *static_cast<LargeHeader*>(block);
+  if (header.fromAllocator) velorin::releaseLargeBlock(block, header.bytes);
+  else std::free(block);
+}

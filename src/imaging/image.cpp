@@ -50,6 +50,12 @@ void setLargeBlockAllocator(BlockAllocate allocate, BlockRelease release) {
   largeRelease = allocate && release ? release : nullptr;
 }
 
+void* takeLargeBlock(size_t bytes) { return largeAllocate ? largeAllocate(bytes, false) : nullptr; }
+
+void releaseLargeBlock(void* block, size_t bytes) {
+  if (block && largeRelease) largeRelease(block, bytes);
+}
+
 bool PixelBuffer::allocate(uint64_t size, bool zeroFilled) {
   reset();
   if (size >= kMaxBlockSize) return false;

@@ -58,6 +58,11 @@ inline constexpr size_t kLargeBlockSize = size_t{4} << 20;
 using BlockAllocate = void* (*)(size_t bytes, bool zeroFilled);
 using BlockRelease = void (*)(void* block, size_t bytes);
 void setLargeBlockAllocator(BlockAllocate allocate, BlockRelease release);
+// A block of the installed allocator, not cleared, or null when there is none or it cannot
+// deliver; given back with releaseLargeBlock and the same byte count. For the codec libraries'
+// own large buffers.
+void* takeLargeBlock(size_t bytes);
+void releaseLargeBlock(void* block, size_t bytes);
 
 // Frees a PixelBuffer's block where it came from.
 struct BlockFree {

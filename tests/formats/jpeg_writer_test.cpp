@@ -227,6 +227,37 @@ TEST(JpegWriter, SizeLimitedFileFitsOrFallsBackToQualityOne) {
   EXPECT_EQ(test::libraryDecode(bytes).quantTable0[0], 255);  // 16 x 50, clamped for baseline
 }
 
+int libraryBlocksTaken = 0;
+int libraryBlocksGiven = 0;
+
+void* countingAllocate(size_t bytes, bool) {
+  ++libraryBlocksTaken;
+  return std::calloc(bytes, 1);
+}
+
+void countingRelease(void* block, size_t) {
+  ++libraryBlocksGiven;
+  std::free(block);
+}
+
+TEST(JpegWriter, TheLibrarysLargeBuffersComeFromTheInstalledAllocator) {
+  // Progressive output keeps the whole image's coefficients: megabytes at this size.
+  const Picture picture(1200, 900);
+  auto encode = [&] {
+    JpegWriter writer;
+    setupJpegWriter(writer, picture.width, picture.height, 24);
+    setJpegWriterOptions(writer, 85, 0, false, true);
+    return writeToFile(writer, picture);
+  };
+  const std::vector<uint8_t> plain = encode();
+  setLargeBlockAllocator(&countingAllocate, &countingRelease);
+  const std::vector<uint8_t> routed = encode();
+  setLargeBlockAllocator(nullptr, nullptr);
+  EXPECT_GT(libraryBlocksTaken, 0);
+  EXPECT_EQ(libraryBlocksGiven, libraryBlocksTaken);
+  EXPECT_EQ(routed, plain);
+}
+
 TEST(JpegWriter, UnwritablePathsAndEmptyImagesFail) {
   const Picture picture(4, 4);
   JpegWriter writer;
