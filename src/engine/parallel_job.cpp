@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include <QFileInfo>
+
 #include "engine/job_run.h"
 #include "platform/files.h"
 
@@ -28,11 +30,24 @@ struct WorkQueue {
   std::condition_variable workAvailable;  // the committer moved on, or the job stops
   std::condition_variable resultReady;
   size_t count = 0;       // entries of the job
-  size_t next = 0;        // the next entry to hand out
+  size_t started = 0;     // entries handed out
   size_t committed = 0;   // entries the committer has taken
   size_t aheadLimit = 0;  // how far past the committer a worker may start: bounds the memory held
   bool stop = false;
   std::vector<Slot> results;
+  std::vector<bool> taken;      // handed out to a worker
+  std::vector<uint64_t> sizes;  // source bytes: the likely cost of converting each entry
+
+  // The largest entry not yet handed out among those a worker may start now, or count when there
+  // is none. Large files go first so that the job does not end with one worker busy on a big file
+  // while the others wait; the committer still takes the results in list order.
+  size_t pick() const {
+    size_t best = count;
+    const size_t end = std::min(count, committed + aheadLimit);
+    for (size_t i = committed; i < end; ++i)
+      if (!taken[i] && (best == count || sizes[i] > sizes[best])) best = i;
+    return best;
+  }
 };
 
 void work(WorkQueue& queue, JobWorkspace& workspace, const std::vector<JobInput>& inputs) {
@@ -41,10 +56,12 @@ void work(WorkQueue& queue, JobWorkspace& workspace, const std::vector<JobInput>
     {
       std::unique_lock lock(queue.mutex);
       queue.workAvailable.wait(lock, [&] {
-        return queue.stop || queue.next >= queue.count || queue.next < queue.committed + queue.aheadLimit;
+        return queue.stop || queue.started >= queue.count || queue.pick() < queue.count;
       });
-      if (queue.stop || queue.next >= queue.count) return;
-      index = queue.next++;
+      if (queue.stop || queue.started >= queue.count) return;
+      index = queue.pick();
+      queue.taken[index] = true;
+      ++queue.started;
     }
     ConvertedEntry result = convertEntry(workspace, inputs[index]);
     {
@@ -72,6 +89,12 @@ void runParallelLoop(JobRun& run, const std::vector<JobInput>& inputs, int worke
   WorkQueue queue;
   queue.count = std::min(inputs.size(), static_cast<size_t>(run.result.selected));
   queue.results.resize(queue.count);
+  queue.taken.assign(queue.count, false);
+  queue.sizes.resize(queue.count);
+  for (size_t i = 0; i < queue.count; ++i) {
+    const JobInput& input = inputs[i];
+    queue.sizes[i] = input.entry ? input.entry->size : static_cast<uint64_t>(QFileInfo(input.sourcePath).size());
+  }
 
   // The run's own workspace serves the first worker; when memory runs short, fewer workers run.
   std::vector<std::unique_ptr<JobWorkspace>> extraWorkspaces;
