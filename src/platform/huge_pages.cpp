@@ -18,14 +18,15 @@ size_t roundedLength(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePag
 
 // Blocks given back, kept for the next image of the same size: a batch of photographs from one
 // camera needs the same blocks file after file, and a kept block is cleared faster than fresh
-// memory is faulted in. Bounded so that a job never holds much more than its peak.
+// memory is faulted in. Bounded, and every request the cache cannot serve gives its oldest block
+// back to the system, so blocks of sizes a batch no longer uses do not stay.
 struct BlockCache {
   struct Entry {
     void* block;
     size_t length;
   };
-  static constexpr size_t kMostBlocks = 8;
-  static constexpr size_t kMostBytes = size_t{512} << 20;
+  static constexpr size_t kMostBlocks = 16;
+  static constexpr size_t kMostBytes = size_t{256} << 20;
   std::mutex mutex;
   std::vector<Entry> entries;  // the most recently given back last
   size_t bytes = 0;
@@ -38,14 +39,23 @@ BlockCache& cache() {
 
 void* takeCached(size_t length) {
   BlockCache& c = cache();
-  std::lock_guard lock(c.mutex);
-  for (size_t i = c.entries.size(); i-- > 0;) {
-    if (c.entries[i].length != length) continue;
-    void* block = c.entries[i].block;
-    c.entries.erase(c.entries.begin() + static_cast<ptrdiff_t>(i));
-    c.bytes -= length;
-    return block;
+  BlockCache::Entry stale{nullptr, 0};
+  {
+    std::lock_guard lock(c.mutex);
+    for (size_t i = c.entries.size(); i-- > 0;) {
+      if (c.entries[i].length != length) continue;
+      void* block = c.entries[i].block;
+      c.entries.erase(c.entries.begin() + static_cast<ptrdiff_t>(i));
+      c.bytes -= length;
+      return block;
+    }
+    if (!c.entries.empty()) {
+      stale = c.entries.front();
+      c.entries.erase(c.entries.begin());
+      c.bytes -= stale.length;
+    }
   }
+  if (stale.block) munmap(stale.block, stale.length);
   return nullptr;
 }
 
