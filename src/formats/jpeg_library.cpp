@@ -2,11 +2,11 @@
 
 #include <jerror.h>
 
-#include "imaging/image.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "imaging/image.h"
 
 namespace velorin {
 

@@ -223,8 +223,9 @@ bool resampleChecked(Resampler& rs, int32_t newWidth, int32_t newHeight) {
   HorizontalPlan plan;
   if (!planHorizontal(width, newWidth, plan)) return false;
   if (newHeight == height) {
+    const uint64_t sourceStride = stride24(width);
     for (int32_t y = 0; y < height; ++y)
-      horizontalRow(plan, rs.sourcePixels + static_cast<size_t>(y) * stride24(width),
+      horizontalRow(plan, rs.sourcePixels + static_cast<size_t>(y) * sourceStride,
                     rs.destinationPixels + static_cast<size_t>(y) * destinationStride);
     return true;
   }

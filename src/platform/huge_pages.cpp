@@ -30,6 +30,14 @@ struct BlockCache {
   std::mutex mutex;
   std::vector<Entry> entries;  // the most recently given back last
   size_t bytes = 0;
+
+  // Takes the block given back longest ago out of the cache; entries must not be empty.
+  Entry popOldest() {
+    const Entry oldest = entries.front();
+    entries.erase(entries.begin());
+    bytes -= oldest.length;
+    return oldest;
+  }
 };
 
 BlockCache& cache() {
@@ -49,11 +57,7 @@ void* takeCached(size_t length) {
       c.bytes -= length;
       return block;
     }
-    if (!c.entries.empty()) {
-      stale = c.entries.front();
-      c.entries.erase(c.entries.begin());
-      c.bytes -= stale.length;
-    }
+    if (!c.entries.empty()) stale = c.popOldest();
   }
   if (stale.block) munmap(stale.block, stale.length);
   return nullptr;
@@ -95,11 +99,8 @@ void releaseHugePageBlock(void* block, size_t bytes) {
     std::lock_guard lock(c.mutex);
     if (length <= BlockCache::kMostBytes) {
       while (!c.entries.empty() &&
-             (c.entries.size() >= BlockCache::kMostBlocks || c.bytes + length > BlockCache::kMostBytes)) {
-        evicted.push_back(c.entries.front());
-        c.bytes -= c.entries.front().length;
-        c.entries.erase(c.entries.begin());
-      }
+             (c.entries.size() >= BlockCache::kMostBlocks || c.bytes + length > BlockCache::kMostBytes))
+        evicted.push_back(c.popOldest());
       c.entries.push_back({block, length});
       c.bytes += length;
       block = nullptr;

@@ -17,8 +17,7 @@ void* allocateHugePageBlock(size_t bytes, bool zeroFilled);
 void releaseHugePageBlock(void* block, size_t bytes);
 
 // Keeps freed heap blocks of up to 32 MiB in the process for the next file instead of giving
-// them back: the JPEG library's coefficient buffers of several megabytes would otherwise be
-// faulted in afresh for every file.
+// them back, so the codecs' working buffers are not faulted in afresh for every file.
 void keepFreedHeapBlocks();
 
 }  // namespace velorin
