@@ -13,12 +13,13 @@
 #include <csignal>
 
 #include "settings/settings_store.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
 namespace {
 
-QString q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+using test::q;
 
 struct ProgramRun {
   int exitCode = -1;

@@ -13,20 +13,6 @@ namespace {
 
 using test::q;
 
-class DataHome {
- public:
-  explicit DataHome(const std::filesystem::path& path) : old_(qgetenv("XDG_DATA_HOME")) {
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(path.string()));
-  }
-  ~DataHome() {
-    if (old_.isEmpty()) qunsetenv("XDG_DATA_HOME");
-    else qputenv("XDG_DATA_HOME", old_);
-  }
-
- private:
-  QByteArray old_;
-};
-
 TEST(TimeStamps, LastWriteCopiedOnlyWhenAsked) {
   test::TempFolder folder;
   test::writeBytes(folder / "source", {1});
@@ -68,7 +54,7 @@ TEST(HtmlTagList, ExactLineAndListName) {
 
 TEST(HtmlTagList, WrittenAfterTrashingTheOldOne) {
   test::TempFolder folder;
-  DataHome home(folder.path() / "data");
+  test::ScopedEnv home("XDG_DATA_HOME", (folder.path() / "data").c_str());
   std::filesystem::create_directory(folder / "out");
   test::writeBytes(folder / "out" / "out.txt", {'o', 'l', 'd'});
   ASSERT_TRUE(writeHtmlTagList(q(folder / "out"), {{QStringLiteral("a.jpg"), 640, 480}, {QStringLiteral("b.jpg"), 1, 2}}));

@@ -15,11 +15,12 @@
 #include "sources/rar_archive.h"
 #include "sources/zip_reader.h"
 #include "sources/zip_writer.h"
+#include "support/qt_test_support.h"
 
 namespace velorin {
 namespace {
 
-QString qpath(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
+using test::q;
 
 std::vector<uint8_t> fileBytes(const QString& path) {
   return test::readBytes(std::filesystem::path(QFile::encodeName(path).toStdString()));
@@ -55,7 +56,7 @@ TEST(ArchiveInput, ZipMembersConvertByteForByteLikeFolderFiles) {
     test::writeBytes(folder / name, members.back().data);
   }
   test::writeBytes(folder / "pictures.zip", test::makeZip(members));
-  const QString archive = qpath(folder / "pictures.zip");
+  const QString archive = q(folder / "pictures.zip");
   const auto list = listZip(archive);
   ASSERT_TRUE(list);
   ASSERT_EQ(list->entries.size(), 20u);
@@ -70,7 +71,7 @@ TEST(ArchiveInput, ZipMembersConvertByteForByteLikeFolderFiles) {
   for (const MemberEntry& member : list->entries) {
     const FileEntry entry = entryFor(member);
     QString outFolder, outZip;
-    ASSERT_TRUE(convertFile(*fromFolder, nullptr, qpath(folder / member.fileName.toStdString()), outFolder));
+    ASSERT_TRUE(convertFile(*fromFolder, nullptr, q(folder / member.fileName.toStdString()), outFolder));
     ASSERT_TRUE(convertFile(*fromZip, &entry, QString(), outZip)) << member.fileName.toStdString();
     EXPECT_EQ(fileBytes(outFolder), fileBytes(outZip)) << member.fileName.toStdString();
     EXPECT_EQ(fromZip->image.sourceFileTime, member.fileTime);
@@ -86,19 +87,19 @@ TEST(ArchiveInput, BadMembersFailTheEntryOnly) {
   test::writeBytes(folder / "a.zip", test::makeZip({{"bad.bmp", picture(1), 0, false, 0, 1},
                                                    {"text.bmp", test::bytesOf("not a picture")},
                                                    {"good.bmp", picture(2)}}));
-  const auto list = listZip(qpath(folder / "a.zip"));
+  const auto list = listZip(q(folder / "a.zip"));
   ASSERT_TRUE(list);
   ConversionSettings settings;
   settings.OFmt = 0;
   auto ws = createJobWorkspace(settings);
   ws->sourceKind = SourceKind::Zip;
-  ws->archivePath = qpath(folder / "a.zip");
+  ws->archivePath = q(folder / "a.zip");
   EXPECT_FALSE(loadFromEntry(*ws, entryFor(list->entries[0])));
   EXPECT_FALSE(ws->image.pixels);
   EXPECT_FALSE(loadFromEntry(*ws, entryFor(list->entries[1])));
   EXPECT_TRUE(loadFromEntry(*ws, entryFor(list->entries[2])));
   EXPECT_EQ(ws->image.workWidth, 15);
-  ws->archivePath = qpath(folder / "missing.zip");
+  ws->archivePath = q(folder / "missing.zip");
   EXPECT_FALSE(loadFromEntry(*ws, entryFor(list->entries[2])));
 }
 
@@ -109,7 +110,7 @@ TEST(ArchiveInput, ConformanceZipImagesLoad) {
   ws->sourceKind = SourceKind::Zip;
   int loaded = 0;
   for (const char* name : {"stored.zip", "deflated.zip", "data_descriptor_stored.zip", "uppercase_ext.zip"}) {
-    ws->archivePath = qpath(test::testdata(std::string("zip/generated/") + name));
+    ws->archivePath = q(test::testdata(std::string("zip/generated/") + name));
     const auto list = listZip(ws->archivePath);
     ASSERT_TRUE(list) << name;
     for (const MemberEntry& member : list->entries) {
@@ -139,7 +140,7 @@ TEST(ArchiveInput, RarMembersLoadLikeTheSameBytesFromMemory) {
   auto reference = createJobWorkspace(settings);
   ws->sourceKind = SourceKind::Rar;
   ws->pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin");
-  ws->archivePath = qpath(test::testdata("rar/rar-test-files/testfile.rar5.cbr"));
+  ws->archivePath = q(test::testdata("rar/rar-test-files/testfile.rar5.cbr"));
   const auto list = listRar(ws->archivePath, ws->pluginFolder);
   ASSERT_TRUE(list);
   int members = 0;
@@ -233,7 +234,7 @@ TEST(PluginArchiveInput, SevenZipAndLzhMembersConvertLikeFolderFiles) {
     auto fromFolder = createJobWorkspace(settings);
     fromArchive->sourceKind = SourceKind::PluginArchive;
     fromArchive->pluginFolder = kShippedPlugins;
-    fromArchive->archivePath = qpath(folder / archiveName);
+    fromArchive->archivePath = q(folder / archiveName);
     PluginHost host;
     host.pluginFolder = kShippedPlugins;
     ASSERT_TRUE(isPluginArchive(host, fromArchive->archivePath)) << archiveName;
@@ -243,7 +244,7 @@ TEST(PluginArchiveInput, SevenZipAndLzhMembersConvertLikeFolderFiles) {
     for (const MemberEntry& member : list->entries) {
       const FileEntry entry = entryFor(member);
       QString outFolder, outArchive;
-      ASSERT_TRUE(convertFile(*fromFolder, nullptr, qpath(folder / member.fileName.toStdString()), outFolder));
+      ASSERT_TRUE(convertFile(*fromFolder, nullptr, q(folder / member.fileName.toStdString()), outFolder));
       ASSERT_TRUE(convertFile(*fromArchive, &entry, QString(), outArchive)) << archiveName << " " << member.fileName.toStdString();
       EXPECT_EQ(fileBytes(outFolder), fileBytes(outArchive));
       QFile::remove(outFolder);
@@ -260,9 +261,9 @@ TEST(PluginFallback, NetpbmFilesConvertThroughThePlugins) {
   settings.OFmt = 0;
   auto ws = createJobWorkspace(settings);
   QString out;
-  EXPECT_FALSE(convertFile(*ws, nullptr, qpath(folder / "a.ppm"), out));  // no plug-in folder
+  EXPECT_FALSE(convertFile(*ws, nullptr, q(folder / "a.ppm"), out));  // no plug-in folder
   ws->pluginFolder = kShippedPlugins;
-  ASSERT_TRUE(convertFile(*ws, nullptr, qpath(folder / "a.ppm"), out));
+  ASSERT_TRUE(convertFile(*ws, nullptr, q(folder / "a.ppm"), out));
   EXPECT_EQ(ws->image.workWidth, 2);
   EXPECT_EQ(ws->image.sourceFormat, 0);
   QFile::remove(out);
@@ -281,7 +282,7 @@ TEST(PluginFallback, AFileTheBuiltInReaderRefusesIsOfferedToThePlugins) {
   settings.OFmt = 0;
   auto ws = createJobWorkspace(settings);
   ws->pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/test-plugins/spi");
-  EXPECT_TRUE(loadFromPath(*ws, qpath(folder / "odd.tif")));
+  EXPECT_TRUE(loadFromPath(*ws, q(folder / "odd.tif")));
   EXPECT_EQ(ws->image.sourceFormat, 0);
   EXPECT_EQ(ws->image.workBitCount, 24);
   // A real compressed TIFF no plug-in reads: offered, refused, failed cleanly.
@@ -289,7 +290,7 @@ TEST(PluginFallback, AFileTheBuiltInReaderRefusesIsOfferedToThePlugins) {
   for (const auto& f : std::filesystem::directory_iterator(tiff)) {
     if (f.path().extension() != ".tif" && f.path().extension() != ".tiff") continue;
     std::filesystem::remove(log);
-    if (!loadFromPath(*ws, qpath(f.path()))) {
+    if (!loadFromPath(*ws, q(f.path()))) {
       EXPECT_FALSE(ws->image.pixels);
       EXPECT_NE(test::readBytes(log).size(), 0u);
     }
@@ -297,7 +298,7 @@ TEST(PluginFallback, AFileTheBuiltInReaderRefusesIsOfferedToThePlugins) {
   }
   ws->pluginFolder = QStringLiteral("/nonexistent");
   std::filesystem::remove(log);
-  EXPECT_FALSE(loadFromPath(*ws, qpath(folder / "odd.tif")));
+  EXPECT_FALSE(loadFromPath(*ws, q(folder / "odd.tif")));
   EXPECT_FALSE(std::filesystem::exists(log));
   unsetenv("VELORIN_TEST_PLUGIN_LOG");
 }
@@ -315,7 +316,7 @@ TEST(ArchiveMembers, EveryKindListsAsFileEntries) {
   access.pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
   std::vector<FileEntry> members;
   FileTime archiveTime = 0;
-  ASSERT_TRUE(listArchiveMembers(access, SourceKind::Zip, qpath(folder / "a.zip"), members, &archiveTime));
+  ASSERT_TRUE(listArchiveMembers(access, SourceKind::Zip, q(folder / "a.zip"), members, &archiveTime));
   ASSERT_EQ(members.size(), 2u);  // the folder entry is left out
   EXPECT_EQ(members[0].folder, "sub/");
   EXPECT_EQ(members[0].name, "x.bmp");
@@ -323,18 +324,18 @@ TEST(ArchiveMembers, EveryKindListsAsFileEntries) {
   EXPECT_GT(archiveTime, 0);
 
   write7z(folder / "b.7z", {{"p/q.bmp", picture(3)}});
-  ASSERT_TRUE(listArchiveMembers(access, SourceKind::PluginArchive, qpath(folder / "b.7z"), members));
+  ASSERT_TRUE(listArchiveMembers(access, SourceKind::PluginArchive, q(folder / "b.7z"), members));
   ASSERT_EQ(members.size(), 1u);
   EXPECT_EQ(members[0].folder, "p/");
-  EXPECT_TRUE(pluginArchiveAccepts(access, qpath(folder / "b.7z")));
-  EXPECT_FALSE(pluginArchiveAccepts(access, qpath(folder / "a.zip")));
+  EXPECT_TRUE(pluginArchiveAccepts(access, q(folder / "b.7z")));
+  EXPECT_FALSE(pluginArchiveAccepts(access, q(folder / "a.zip")));
   access.disabledPlugins = {QStringLiteral("archives.spi")};
-  EXPECT_FALSE(listArchiveMembers(access, SourceKind::PluginArchive, qpath(folder / "b.7z"), members));
+  EXPECT_FALSE(listArchiveMembers(access, SourceKind::PluginArchive, q(folder / "b.7z"), members));
 
   access.pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin");
-  ASSERT_TRUE(listArchiveMembers(access, SourceKind::Rar, qpath(test::testdata("rar/rar-test-files/testfile.rar5.cbr")), members));
+  ASSERT_TRUE(listArchiveMembers(access, SourceKind::Rar, q(test::testdata("rar/rar-test-files/testfile.rar5.cbr")), members));
   EXPECT_EQ(members.size(), 2u);
-  EXPECT_FALSE(listArchiveMembers(access, SourceKind::Zip, qpath(folder / "missing.zip"), members));
+  EXPECT_FALSE(listArchiveMembers(access, SourceKind::Zip, q(folder / "missing.zip"), members));
   EXPECT_TRUE(members.empty());
 }
 
@@ -356,7 +357,7 @@ TEST(ArchiveInput, TwentyJpegMembersConvertLikeTheSameFiles) {
   settings.OFmt = 0;
   auto fromFolder = createJobWorkspace(settings);
   QString probe;
-  if (!convertFile(*fromFolder, nullptr, qpath(jpegs[0]), probe)) GTEST_SKIP() << "the JPEG reader is not built yet";
+  if (!convertFile(*fromFolder, nullptr, q(jpegs[0]), probe)) GTEST_SKIP() << "the JPEG reader is not built yet";
   QFile::remove(probe);
 
   test::TempFolder folder;
@@ -365,14 +366,14 @@ TEST(ArchiveInput, TwentyJpegMembersConvertLikeTheSameFiles) {
   test::writeBytes(folder / "jpegs.zip", test::makeZip(members));
   auto fromZip = createJobWorkspace(settings);
   fromZip->sourceKind = SourceKind::Zip;
-  fromZip->archivePath = qpath(folder / "jpegs.zip");
+  fromZip->archivePath = q(folder / "jpegs.zip");
   const auto list = listZip(fromZip->archivePath);
   ASSERT_TRUE(list);
   ASSERT_EQ(list->entries.size(), 20u);
   for (size_t i = 0; i < jpegs.size(); ++i) {
     const FileEntry entry = entryFor(list->entries[i]);
     QString outFolder, outZip;
-    const bool folderOk = convertFile(*fromFolder, nullptr, qpath(jpegs[i]), outFolder);
+    const bool folderOk = convertFile(*fromFolder, nullptr, q(jpegs[i]), outFolder);
     EXPECT_EQ(convertFile(*fromZip, &entry, QString(), outZip), folderOk) << jpegs[i];
     if (folderOk) {
       EXPECT_EQ(fileBytes(outFolder), fileBytes(outZip)) << jpegs[i];
@@ -397,7 +398,7 @@ TEST(ArchiveMembers, AZipBecomesAFilteredSortedFileList) {
   list.setMemberLister(memberListerFor(access));
   ConversionSettings settings;
   settings.IFmt = 0;
-  ASSERT_TRUE(list.setInputPath(qpath(folder / "a.zip"), ListOptions::from(settings, 2)));
+  ASSERT_TRUE(list.setInputPath(q(folder / "a.zip"), ListOptions::from(settings, 2)));
   EXPECT_EQ(list.kind(), SourceKind::Zip);
   ASSERT_EQ(list.entries().size(), 2u);
   EXPECT_EQ(list.entries()[0].displayName(), "z.jpg");

@@ -10,11 +10,10 @@
 
 #include "engine/job.h"
 #include "engine/language.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin::test {
-
-inline QString q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
 // A 4 x 2 24-bit bitmap file.
 inline void writeSmallBmp(const std::filesystem::path& path) {

@@ -8,12 +8,13 @@
 
 #include "engine/pipeline.h"
 #include "formats/gif_reader.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
 namespace {
 
-QString qpath(const std::filesystem::path& p) { return QFile::decodeName(p.c_str()); }
+using test::q;
 
 // A 24 x 10 GIF89a made by hand: 4-entry table, index 3 transparent, codes of 3 bits.
 std::vector<uint8_t> smallGif(bool transparent) {
@@ -58,7 +59,7 @@ class GifRoute : public testing::Test {
   }
   std::unique_ptr<JobWorkspace> workspace() {
     auto ws = createJobWorkspace(settings_);
-    ws->temporaryFolder = qpath(temporary_->path());
+    ws->temporaryFolder = q(temporary_->path());
     return ws;
   }
   // Converts one input and reads the output back with the GIF reader.
@@ -67,7 +68,7 @@ class GifRoute : public testing::Test {
     auto ws = workspace();
     ws->fileBackground = fileBackground;
     QString temporary;
-    if (!convertFile(*ws, nullptr, qpath(input), temporary)) {
+    if (!convertFile(*ws, nullptr, q(input), temporary)) {
       ADD_FAILURE() << ws->failure.stage << " " << static_cast<int>(ws->failure.status);
       return false;
     }

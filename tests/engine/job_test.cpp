@@ -23,17 +23,9 @@ class JobTest : public ::testing::Test {
     std::filesystem::create_directories(out());
     settings.OFmt = 0;  // BMP
     settings.IFmt = 1;
-    oldData_ = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((folder_ / "data").string()));
-    oldTmp_ = qgetenv("TMPDIR");
     std::filesystem::create_directories(folder_ / "tmp");
-    qputenv("TMPDIR", QByteArray::fromStdString((folder_ / "tmp").string()));
   }
   void TearDown() override {
-    if (oldData_.isEmpty()) qunsetenv("XDG_DATA_HOME");
-    else qputenv("XDG_DATA_HOME", oldData_);
-    if (oldTmp_.isEmpty()) qunsetenv("TMPDIR");
-    else qputenv("TMPDIR", oldTmp_);
     // Whatever happened, no temporary file may be left.
     EXPECT_TRUE(std::filesystem::is_empty(folder_ / "tmp"));
   }
@@ -58,7 +50,8 @@ class JobTest : public ::testing::Test {
   }
 
   test::TempFolder folder_;
-  QByteArray oldData_, oldTmp_;
+  test::ScopedEnv dataHome_{"XDG_DATA_HOME", (folder_ / "data").c_str()};
+  test::ScopedEnv tmp_{"TMPDIR", (folder_ / "tmp").c_str()};
   ConversionSettings settings;
   JobOptions options;
   LanguageModule language = test::englishLanguage();

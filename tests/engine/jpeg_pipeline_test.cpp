@@ -8,12 +8,13 @@
 #include "engine/pipeline.h"
 #include "formats/exif.h"
 #include "formats/jpeg_test_support.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
 namespace {
 
-QString qpath(const std::filesystem::path& p) { return QFile::decodeName(p.c_str()); }
+using test::q;
 
 std::vector<uint8_t> cameraFile(int width, int height, int orientation, bool bigEndian = false) {
   test::ExifSpec spec;
@@ -56,7 +57,7 @@ Converted convert(const ConversionSettings& settings, const std::filesystem::pat
   auto ws = createJobWorkspace(settings);
   QString temporary;
   Converted result;
-  result.ok = convertFile(*ws, nullptr, qpath(source), temporary);
+  result.ok = convertFile(*ws, nullptr, q(source), temporary);
   if (result.ok) {
     result.bytes = test::readBytes(QFile::encodeName(temporary).toStdString());
     QFile::remove(temporary);
@@ -93,7 +94,7 @@ TEST(JpegPipeline, PrescaleKeepsTheTargetAndFollowsAPendingQuarterTurn) {
     s.RszSize = c.RszSize;
     s.TurOpt = c.TurOpt;
     auto ws = createJobWorkspace(s);
-    ASSERT_TRUE(loadFromPath(*ws, qpath(path)));
+    ASSERT_TRUE(loadFromPath(*ws, q(path)));
     EXPECT_EQ(ws->image.workWidth, c.width) << c.RszOpt << " " << c.RszSize << " " << c.TurOpt;
     EXPECT_TRUE(ws->image.hasExif);
     EXPECT_EQ(ws->image.exifOrientation, 6);
@@ -107,12 +108,12 @@ TEST(JpegPipeline, ExifDateIsReadOnlyForDateNaming) {
   ConversionSettings s = jpegOutput();
   s.NameSet = 1;
   auto ws = createJobWorkspace(s);
-  ASSERT_TRUE(loadFromPath(*ws, qpath(path)));
+  ASSERT_TRUE(loadFromPath(*ws, q(path)));
   EXPECT_TRUE(ws->image.hasExifDateTime);
   EXPECT_STREQ(ws->image.exifDateTime, "2019:07:14 10:20:30");
   s.NameSet = 0;
   ws = createJobWorkspace(s);
-  ASSERT_TRUE(loadFromPath(*ws, qpath(path)));
+  ASSERT_TRUE(loadFromPath(*ws, q(path)));
   EXPECT_FALSE(ws->image.hasExifDateTime);
 }
 
@@ -273,7 +274,7 @@ TEST(LosslessPipeline, ExifOrientationTurnsPictureAndThumbnailAndIsReset) {
   s.NameSet = 1;
   auto ws = createJobWorkspace(s);
   QString temporary;
-  ASSERT_TRUE(convertFile(*ws, nullptr, qpath(path), temporary));
+  ASSERT_TRUE(convertFile(*ws, nullptr, q(path), temporary));
   const auto out = test::readBytes(QFile::encodeName(temporary).toStdString());
   QFile::remove(temporary);
   EXPECT_EQ(test::readBytes(path), source);
@@ -349,9 +350,9 @@ TEST(LosslessPipeline, CorruptSourceLeavesNoTemporaryFile) {
   const auto path = folder / "bad.jpg";
   test::writeBytes(path, {0xFF, 0xD8, 0xFF, 0xD9, 0, 0, 0, 0});
   auto ws = createJobWorkspace(lossless());
-  ws->temporaryFolder = qpath(temporaryFolder);
+  ws->temporaryFolder = q(temporaryFolder);
   QString temporary;
-  EXPECT_FALSE(convertFile(*ws, nullptr, qpath(path), temporary));
+  EXPECT_FALSE(convertFile(*ws, nullptr, q(path), temporary));
   EXPECT_TRUE(std::filesystem::is_empty(temporaryFolder));
 }
 

@@ -5,6 +5,7 @@
 
 #include "engine/pipeline.h"
 #include "formats/bmp_reader.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
@@ -12,7 +13,7 @@ namespace {
 
 using test::makeBmp;
 
-QString qpath(const std::filesystem::path& p) { return QFile::decodeName(p.c_str()); }
+using test::q;
 
 int filesIn(const std::filesystem::path& folder) {
   int count = 0;
@@ -90,7 +91,7 @@ class ConvertFile : public testing::Test {
   }
   std::unique_ptr<JobWorkspace> workspace() {
     auto ws = createJobWorkspace(settings_);
-    ws->temporaryFolder = qpath(temporary_->path());
+    ws->temporaryFolder = q(temporary_->path());
     return ws;
   }
   ConversionSettings settings_;
@@ -103,7 +104,7 @@ TEST_F(ConvertFile, BmpInAJpgNameConvertsByItsSignature) {
   test::writeBytes(inputs_ / "photo.jpg", bytes);
   auto ws = workspace();
   QString temporary;
-  ASSERT_TRUE(convertFile(*ws, nullptr, qpath(inputs_ / "photo.jpg"), temporary));
+  ASSERT_TRUE(convertFile(*ws, nullptr, q(inputs_ / "photo.jpg"), temporary));
   EXPECT_TRUE(QFileInfo(temporary).fileName().startsWith(QLatin1String("tmp")));
   EXPECT_TRUE(temporary.startsWith(ws->temporaryFolder));
   EXPECT_EQ(test::readBytes(QFile::encodeName(temporary).toStdString()), bytes);
@@ -118,25 +119,25 @@ TEST_F(ConvertFile, FailedEntriesLeaveNoTemporaryFile) {
 
   // Too short to hold a signature: type 6, fails at load.
   test::writeBytes(inputs_ / "seven.bmp", {'B', 'M', 1, 2, 3, 4, 5});
-  EXPECT_FALSE(convertFile(*ws, nullptr, qpath(inputs_ / "seven.bmp"), temporary));
+  EXPECT_FALSE(convertFile(*ws, nullptr, q(inputs_ / "seven.bmp"), temporary));
   EXPECT_STREQ(ws->failure.stage, "load");
   EXPECT_TRUE(temporary.isEmpty());
 
   // Unknown content, a broken bitmap, a missing file.
   test::writeBytes(inputs_ / "text.bmp", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'});
-  EXPECT_FALSE(convertFile(*ws, nullptr, qpath(inputs_ / "text.bmp"), temporary));
+  EXPECT_FALSE(convertFile(*ws, nullptr, q(inputs_ / "text.bmp"), temporary));
   EXPECT_EQ(ws->failure.status, Status::NotFormat);
   test::writeBytes(inputs_ / "negative.bmp", makeBmp(1, -1, 24, {}, {0, 0, 0, 0}));
-  EXPECT_FALSE(convertFile(*ws, nullptr, qpath(inputs_ / "negative.bmp"), temporary));
+  EXPECT_FALSE(convertFile(*ws, nullptr, q(inputs_ / "negative.bmp"), temporary));
   EXPECT_EQ(ws->failure.status, Status::BadImage);
-  EXPECT_FALSE(convertFile(*ws, nullptr, qpath(inputs_ / "missing.bmp"), temporary));
+  EXPECT_FALSE(convertFile(*ws, nullptr, q(inputs_ / "missing.bmp"), temporary));
 
   // A failure after the temporary file exists: a GIF cannot be wider than 65535 pixels.
   std::vector<uint8_t> row(65536, 0);
   test::writeBytes(inputs_ / "wide.bmp", makeBmp(65536, 1, 8, {{0, 0, 0, 0}}, row, 0, 1));
   settings_.OFmt = 4;
   auto gif = workspace();
-  EXPECT_FALSE(convertFile(*gif, nullptr, qpath(inputs_ / "wide.bmp"), temporary));
+  EXPECT_FALSE(convertFile(*gif, nullptr, q(inputs_ / "wide.bmp"), temporary));
   EXPECT_STREQ(gif->failure.stage, "write");
   EXPECT_FALSE(gif->image.pixels);
 
@@ -150,7 +151,7 @@ TEST_F(ConvertFile, KeepsTheWorkingDepthOrExpandsToFullColour) {
     settings_.DepOpt = depOpt;
     auto ws = workspace();
     QString temporary;
-    ASSERT_TRUE(convertFile(*ws, nullptr, qpath(inputs_ / "pal.bmp"), temporary));
+    ASSERT_TRUE(convertFile(*ws, nullptr, q(inputs_ / "pal.bmp"), temporary));
     BmpReader reader;
     ImageRecord back;
     ASSERT_TRUE(readBmpFile(reader, QFile::encodeName(temporary).toStdString(), back));

@@ -5,12 +5,13 @@
 #include <QString>
 
 #include "engine/pipeline.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
 namespace {
 
-QString qpath(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+using test::q;
 
 // A uniform 100 x 60 bitmap of blue 30, green 120, red 210.
 std::vector<uint8_t> uniformBmp() {
@@ -31,7 +32,7 @@ bool convertAndReload(ConversionSettings settings, const std::filesystem::path& 
   auto ws = createJobWorkspace(settings);
   if (!ws) return false;
   QString temporary;
-  if (!convertFile(*ws, nullptr, qpath(source), temporary)) return false;
+  if (!convertFile(*ws, nullptr, q(source), temporary)) return false;
   reader = createJobWorkspace(ConversionSettings{});
   const bool loaded = reader && loadFromPath(*reader, temporary);
   QFile::remove(temporary);

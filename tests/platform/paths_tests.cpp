@@ -8,12 +8,14 @@
 
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
 namespace {
 
-QString qpath(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+using test::q;
+using test::ScopedEnv;
 
 TEST(ProgramName, OnlyVelorinInAnyAsciiCaseStarts) {
   EXPECT_TRUE(checkProgramName(QStringLiteral("/usr/bin/velorin")));
@@ -27,29 +29,11 @@ TEST(ProgramName, OnlyVelorinInAnyAsciiCaseStarts) {
   EXPECT_FALSE(checkProgramName(QString()));
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_) setenv(name_, old_.c_str(), 1);
-    else unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
 TEST(SettingsLocation, BesideTheProgramWinsElseTheConfigFolderIsCreated) {
   test::TempFolder folder;
   std::filesystem::create_directories(folder / "bin");
-  const QString program = qpath(folder / "bin");
-  const QString config = qpath(folder / "config");
+  const QString program = q(folder / "bin");
+  const QString config = q(folder / "config");
 
   const QString user = findSettingsFile(program, config);
   EXPECT_EQ(user, QDir(config).filePath(QStringLiteral("Velorin/Velorin.ini")));
@@ -59,9 +43,9 @@ TEST(SettingsLocation, BesideTheProgramWinsElseTheConfigFolderIsCreated) {
   test::writeBytes(folder / "bin" / "Velorin.ini", {0x8C, 0x01, 0x01, 0x00});
   EXPECT_EQ(findSettingsFile(program, config), QDir(program).filePath(QStringLiteral("Velorin.ini")));
 
-  EXPECT_TRUE(findSettingsFile(qpath(folder / "elsewhere"), QString()).isEmpty());
+  EXPECT_TRUE(findSettingsFile(q(folder / "elsewhere"), QString()).isEmpty());
   test::writeBytes(folder / "blocker", {1});  // a file where the folder would go
-  EXPECT_TRUE(findSettingsFile(QString(), qpath(folder / "blocker")).isEmpty());
+  EXPECT_TRUE(findSettingsFile(QString(), q(folder / "blocker")).isEmpty());
 }
 
 TEST(SettingsLocation, ConfigFolderFollowsXdgRules) {
@@ -86,18 +70,18 @@ TEST(AtomicFile, ReplacesThroughLinksAndKeepsPermissions) {
   chmod((folder / "real.ini").c_str(), 0640);
   std::filesystem::create_symlink(folder / "real.ini", folder / "link.ini");
 
-  ASSERT_TRUE(replaceFileContents(qpath(folder / "link.ini"), QByteArray("new")));
+  ASSERT_TRUE(replaceFileContents(q(folder / "link.ini"), QByteArray("new")));
   EXPECT_TRUE(std::filesystem::is_symlink(folder / "link.ini"));
   EXPECT_EQ(test::readBytes(folder / "real.ini"), (std::vector<uint8_t>{'n', 'e', 'w'}));
   struct stat st {};
   ASSERT_EQ(stat((folder / "real.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(QDir(qpath(folder.path())).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+  EXPECT_EQ(QDir(q(folder.path())).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 
-  ASSERT_TRUE(replaceFileContents(qpath(folder / "fresh.ini"), QByteArray()));
+  ASSERT_TRUE(replaceFileContents(q(folder / "fresh.ini"), QByteArray()));
   EXPECT_TRUE(std::filesystem::exists(folder / "fresh.ini"));
-  EXPECT_FALSE(replaceFileContents(qpath(folder / "missing" / "x.ini"), QByteArray("x")));
-  EXPECT_FALSE(replaceFileContents(qpath(folder.path()), QByteArray("x")));  // a folder is no file
+  EXPECT_FALSE(replaceFileContents(q(folder / "missing" / "x.ini"), QByteArray("x")));
+  EXPECT_FALSE(replaceFileContents(q(folder.path()), QByteArray("x")));  // a folder is no file
 }
 
 }  // namespace

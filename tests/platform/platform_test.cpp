@@ -18,12 +18,13 @@
 #include "platform/folder_watch.h"
 #include "platform/links.h"
 #include "platform/logical_compare.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
 namespace {
 
-QString q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+using test::q;
 
 void touch(const std::filesystem::path& path, const std::string& content = "x") {
   test::writeBytes(path, std::vector<uint8_t>(content.begin(), content.end()));
@@ -144,24 +145,9 @@ TEST(Links, ResolvedToTheirTargetAndLeftAloneWhenBroken) {
   EXPECT_EQ(resolveSymlink(q(folder / "target.png")), q(folder / "target.png"));
 }
 
-// Points XDG_DATA_HOME at a temporary folder for one test.
-class DataHome {
- public:
-  explicit DataHome(const std::filesystem::path& path) : old_(qgetenv("XDG_DATA_HOME")) {
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(path.string()));
-  }
-  ~DataHome() {
-    if (old_.isEmpty()) qunsetenv("XDG_DATA_HOME");
-    else qputenv("XDG_DATA_HOME", old_);
-  }
-
- private:
-  QByteArray old_;
-};
-
 TEST(SendToEntry, CreatedOnceAndRemoved) {
   test::TempFolder folder;
-  DataHome home(folder.path() / "data");
+  test::ScopedEnv home("XDG_DATA_HOME", (folder.path() / "data").c_str());
   const QString program = QStringLiteral("/opt/my \"tools\"/velorin");
   ASSERT_TRUE(updateSendToEntry(true, program));
   const QString path = sendToEntryPath();

@@ -12,12 +12,13 @@
 #include <filesystem>
 
 #include "platform/trash.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
 namespace {
 
-QString q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+using test::q;
 
 std::string readText(const std::filesystem::path& path) {
   const std::vector<uint8_t> bytes = test::readBytes(path);
@@ -26,16 +27,8 @@ std::string readText(const std::filesystem::path& path) {
 
 class TrashTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    old_ = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((folder_ / "data").string()));
-  }
-  void TearDown() override {
-    if (old_.isEmpty()) qunsetenv("XDG_DATA_HOME");
-    else qputenv("XDG_DATA_HOME", old_);
-  }
   test::TempFolder folder_;
-  QByteArray old_;
+  test::ScopedEnv dataHome_{"XDG_DATA_HOME", (folder_ / "data").c_str()};
 };
 
 TEST_F(TrashTest, MovesTheFileAndRecordsWhereItCameFrom) {

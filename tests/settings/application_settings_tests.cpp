@@ -8,14 +8,14 @@
 namespace velorin {
 namespace {
 
-using test::qpath;
+using test::q;
 using test::SlotFileBuilder;
 using test::TempFolder;
 
 ApplicationSettings readFrom(const SlotFileBuilder& file, const QString& pictures = QStringLiteral("/pics")) {
   TempFolder folder;
   file.writeTo(folder / "s.ini");
-  SettingsReader reader(qpath(folder / "s.ini"));
+  SettingsReader reader(q(folder / "s.ini"));
   return readApplicationSettings(reader, pictures);
 }
 
@@ -53,9 +53,9 @@ TEST(ApplicationSettings, ShorterHistoriesLeaveTheRestOfTheSlotsAlone) {
   s.application.FolderList = {QStringLiteral("/a"), QStringLiteral("/b"), QStringLiteral("/c")};
   s.application.folderFlags = QByteArray(1, '\1');  // fewer flags than folders
   s.application.pluginFiles = {QStringLiteral("ifwebp.spi")};
-  ASSERT_TRUE(saveSettingsFile(qpath(folder / "Velorin.ini"), s));
+  ASSERT_TRUE(saveSettingsFile(q(folder / "Velorin.ini"), s));
 
-  SettingsReader reader(qpath(folder / "Velorin.ini"));
+  SettingsReader reader(q(folder / "Velorin.ini"));
   const ApplicationSettings loaded = readApplicationSettings(reader, QString());
   EXPECT_EQ(loaded.inputHistory[0], QStringLiteral("/new"));
   EXPECT_EQ(loaded.inputHistory[5], QStringLiteral("/old/input"));

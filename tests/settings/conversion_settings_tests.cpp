@@ -11,14 +11,14 @@
 namespace velorin {
 namespace {
 
-using test::qpath;
+using test::q;
 using test::SlotFileBuilder;
 using test::TempFolder;
 
 ConversionSettings readFrom(const SlotFileBuilder& file) {
   TempFolder folder;
   file.writeTo(folder / "s.ini");
-  SettingsReader reader(qpath(folder / "s.ini"));
+  SettingsReader reader(q(folder / "s.ini"));
   return readConversionSettings(reader);
 }
 
@@ -105,7 +105,7 @@ ConversionSettings unusualSettings() {
 
 TEST(Presets, SurviveWritingAndReadingWithTheirOwnSlotOrder) {
   TempFolder folder;
-  const QString path = qpath(folder / "Velorin.ini");
+  const QString path = q(folder / "Velorin.ini");
   StoredSettings saved;
   saved.conversion = unusualSettings();
   saved.application.FolderList = {QStringLiteral("/a")};
@@ -155,7 +155,7 @@ TEST(Presets, DefinedPresetsReadMissingStringsAsEmpty) {
   file.ints = {{108 + 1, 1}, {178 + 1, 60}, {163 + 1, 12}};
   TempFolder folder;
   file.writeTo(folder / "s.ini");
-  SettingsReader reader(qpath(folder / "s.ini"));
+  SettingsReader reader(q(folder / "s.ini"));
   const Presets presets = readPresets(reader);
   ASSERT_TRUE(presets[1].defined);
   EXPECT_EQ(presets[1].settings.Quality, 60);
@@ -283,7 +283,7 @@ TEST(SettingsListing, ShowsEveryKeyInSlotOrderWithReadCorrections) {
   file.ints = {{64, 9}};
   file.strings = {{94, u"two\nlines\\"}};
   file.writeTo(folder / "a.ini");
-  QStringList lines = settingsListing(readSettingsFileOnly(qpath(folder / "a.ini"), QString()));
+  QStringList lines = settingsListing(readSettingsFileOnly(q(folder / "a.ini"), QString()));
   EXPECT_TRUE(lines.contains(QStringLiteral("OFmt=2")));
   EXPECT_TRUE(lines.contains(QStringLiteral("CmtStr1=two\\nlines\\\\")));
   ASSERT_EQ(lines.size(), 22 + 32 + 53);
@@ -294,7 +294,7 @@ TEST(SettingsListing, ShowsEveryKeyInSlotOrderWithReadCorrections) {
 
   file.ints = {{65, 1}, {55, 0}, {64, 4}};
   file.writeTo(folder / "b.ini");
-  lines = settingsListing(readSettingsFileOnly(qpath(folder / "b.ini"), QString()));
+  lines = settingsListing(readSettingsFileOnly(q(folder / "b.ini"), QString()));
   EXPECT_TRUE(lines.contains(QStringLiteral("IFmt=3")));
   EXPECT_TRUE(lines.contains(QStringLiteral("OFmt=2")));
   EXPECT_TRUE(lines.contains(QStringLiteral("JTrans=1")));

@@ -8,7 +8,7 @@
 namespace velorin {
 namespace {
 
-using test::qpath;
+using test::q;
 using test::TempFolder;
 
 std::vector<uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
@@ -96,7 +96,7 @@ const char kOldFile[] =
 TEST(OldTextFormat, IsConvertedOnceWithItsBackupKept) {
   TempFolder folder;
   test::writeBytes(folder / "Velorin.ini", bytesOf(kOldFile));
-  const QString path = qpath(folder / "Velorin.ini");
+  const QString path = q(folder / "Velorin.ini");
   ASSERT_TRUE(isOldTextFormat(path));
 
   const SettingsLoad load = loadSettingsFile(path, QStringLiteral("/home/pictures"));
@@ -168,7 +168,7 @@ TEST(OldTextFormat, Utf16FileHasZeroAsFourthByteAndIsReadAsSlotFile) {
   TempFolder folder;
   const std::vector<uint8_t> bytes = utf16WithBom(u"[MWin]\r\nWinX=321\r\n");
   test::writeBytes(folder / "Velorin.ini", bytes);
-  const QString path = qpath(folder / "Velorin.ini");
+  const QString path = q(folder / "Velorin.ini");
   EXPECT_FALSE(isOldTextFormat(path));
   const SettingsLoad load = loadSettingsFile(path, QStringLiteral("/home/pictures"));
   EXPECT_FALSE(load.converted);
@@ -182,7 +182,7 @@ TEST(OldTextFormat, WithoutItsBackupTheTextFileIsReadInPlaceAndKept) {
   TempFolder folder;
   test::writeBytes(folder / "Velorin.ini", bytesOf(kOldFile));
   std::filesystem::create_directory(folder / "Velorin.txt");  // the backup cannot be written
-  const SettingsLoad load = loadSettingsFile(qpath(folder / "Velorin.ini"), QString());
+  const SettingsLoad load = loadSettingsFile(q(folder / "Velorin.ini"), QString());
   EXPECT_FALSE(load.converted);
   EXPECT_TRUE(load.conversionFailed);
   EXPECT_EQ(load.settings.conversion.Quality, 85);
@@ -197,9 +197,9 @@ TEST(OldTextFormat, SavingOverATextFileKeepsItsCopyFirst) {
     std::filesystem::remove(folder / "Velorin.txt");
     StoredSettings s;
     s.application.WinX = 5;
-    ASSERT_TRUE(saveSettingsFile(qpath(folder / "Velorin.ini"), s));
+    ASSERT_TRUE(saveSettingsFile(q(folder / "Velorin.ini"), s));
     EXPECT_EQ(test::readBytes(folder / "Velorin.txt"), old);
-    SettingsReader reader(qpath(folder / "Velorin.ini"));
+    SettingsReader reader(q(folder / "Velorin.ini"));
     EXPECT_EQ(reader.intValue(1, 0), 5);
     EXPECT_EQ(reader.intValue(300, -1), -1);  // nothing of the text taken as slots
   }
@@ -207,14 +207,14 @@ TEST(OldTextFormat, SavingOverATextFileKeepsItsCopyFirst) {
   test::writeBytes(folder / "Velorin.ini", bytesOf(kOldFile));
   std::filesystem::remove(folder / "Velorin.txt");
   std::filesystem::create_directory(folder / "Velorin.txt");
-  EXPECT_FALSE(saveSettingsFile(qpath(folder / "Velorin.ini"), StoredSettings{}));
+  EXPECT_FALSE(saveSettingsFile(q(folder / "Velorin.ini"), StoredSettings{}));
   EXPECT_EQ(test::readBytes(folder / "Velorin.ini"), bytesOf(kOldFile));
 }
 
 TEST(OldTextFormat, HeadlessReadingNeverConverts) {
   TempFolder folder;
   test::writeBytes(folder / "Velorin.ini", bytesOf(kOldFile));
-  const StoredSettings s = readSettingsFileOnly(qpath(folder / "Velorin.ini"), QString());
+  const StoredSettings s = readSettingsFileOnly(q(folder / "Velorin.ini"), QString());
   EXPECT_EQ(s.conversion.Quality, 85);
   EXPECT_EQ(s.presets[1].name, QStringLiteral("Web"));
   EXPECT_EQ(test::readBytes(folder / "Velorin.ini"), bytesOf(kOldFile));

@@ -6,7 +6,7 @@
 namespace velorin {
 namespace {
 
-using test::qpath;
+using test::q;
 using test::SlotFileBuilder;
 using test::TempFolder;
 
@@ -18,7 +18,7 @@ TEST(RunSettings, ReadsTheNamedFileAppliesPresetThenAssignmentsAndWritesNothing)
   const std::vector<uint8_t> before = test::readBytes(folder / "mine.ini");
 
   RunSettingsOptions options;
-  options.settingsFile = qpath(folder / "mine.ini");
+  options.settingsFile = q(folder / "mine.ini");
   options.preset = 2;
   options.assignments = {QStringLiteral("Quality=150"), QStringLiteral("DepOpt=1")};
   RunSettings run;
@@ -34,7 +34,7 @@ TEST(RunSettings, JobLevelErrorsCarryTheirMessage) {
   TempFolder folder;
   SlotFileBuilder{}.writeTo(folder / "s.ini");
   RunSettingsOptions options;
-  options.settingsFile = qpath(folder / "s.ini");
+  options.settingsFile = q(folder / "s.ini");
   RunSettings run;
   QString message;
   EXPECT_FALSE(prepareRunSettings(QStringLiteral("/usr/bin/convert"), options, run, message));
@@ -50,7 +50,7 @@ TEST(RunSettings, JobLevelErrorsCarryTheirMessage) {
   EXPECT_TRUE(message.contains(QStringLiteral("NoSuchKey")));
 
   options.assignments.clear();
-  options.settingsFile = qpath(folder / "typo.ini");
+  options.settingsFile = q(folder / "typo.ini");
   EXPECT_FALSE(prepareRunSettings(QStringLiteral("/usr/bin/velorin"), options, run, message));
   EXPECT_FALSE(std::filesystem::exists(folder / "typo.ini"));
 }
@@ -62,8 +62,8 @@ TEST(RunSettings, TheUsualFileBesideTheProgramIsFound) {
   file.writeTo(folder / "Velorin.ini");
   RunSettings run;
   QString message;
-  ASSERT_TRUE(prepareRunSettings(qpath(folder / "velorin"), {}, run, message));
-  EXPECT_EQ(run.path, qpath(folder / "Velorin.ini"));
+  ASSERT_TRUE(prepareRunSettings(q(folder / "velorin"), {}, run, message));
+  EXPECT_EQ(run.path, q(folder / "Velorin.ini"));
   EXPECT_EQ(run.stored.conversion.OFmt, 2);
 }
 

@@ -15,13 +15,13 @@ namespace velorin {
 namespace {
 
 using test::le32At;
-using test::qpath;
+using test::q;
 using test::SlotFileBuilder;
 using test::TempFolder;
 
 TEST(SettingsFile, WriterLaysOutHeaderDirectoryAndBlocks) {
   TempFolder folder;
-  const QString path = qpath(folder / "Velorin.ini");
+  const QString path = q(folder / "Velorin.ini");
   SettingsWriter writer;
   ASSERT_TRUE(writer.open(path));
   writer.putInt(1, -7);
@@ -73,7 +73,7 @@ TEST(SettingsFile, CountAboveTheSlotTableIsReadAs396) {
   file.strings = {{0, u"Hi"}};  // lies after the 500-entry directory, at 4004
   file.writeTo(folder / "s.ini");
 
-  SettingsReader reader(qpath(folder / "s.ini"));
+  SettingsReader reader(q(folder / "s.ini"));
   ASSERT_TRUE(reader.valid());
   EXPECT_EQ(reader.slotCount(), 396);
   EXPECT_EQ(reader.intValue(10, 0), 42);
@@ -85,10 +85,10 @@ TEST(SettingsFile, CountAboveTheSlotTableIsReadAs396) {
 
   // Saving keeps the block: the old data area starts after the directory as stored.
   SettingsWriter writer;
-  ASSERT_TRUE(writer.open(qpath(folder / "s.ini")));
+  ASSERT_TRUE(writer.open(q(folder / "s.ini")));
   writer.putInt(1, 5);
   ASSERT_TRUE(writer.close());
-  SettingsReader again(qpath(folder / "s.ini"));
+  SettingsReader again(q(folder / "s.ini"));
   again.string(0, text);
   EXPECT_EQ(text, QStringLiteral("Hi"));
   EXPECT_EQ(again.intValue(10, 0), 42);
@@ -101,7 +101,7 @@ TEST(SettingsFile, SmallerCountLeavesHigherSlotsUnknown) {
   file.count = 100;
   file.ints = {{99, 5}};
   file.writeTo(folder / "s.ini");
-  SettingsReader reader(qpath(folder / "s.ini"));
+  SettingsReader reader(q(folder / "s.ini"));
   ASSERT_TRUE(reader.valid());
   EXPECT_EQ(reader.intValue(99, 0), 5);
   EXPECT_EQ(reader.intValue(100, 3), 3);
@@ -122,7 +122,7 @@ TEST(SettingsFile, BlocksOutsideTheDataAreaReadAsEmpty) {
       {4, {3174, 8}},          // starts inside, runs past the end
   };
   file.writeTo(folder / "s.ini");
-  SettingsReader reader(qpath(folder / "s.ini"));
+  SettingsReader reader(q(folder / "s.ini"));
   ASSERT_TRUE(reader.valid());
   for (int slot = 1; slot <= 4; ++slot) {
     QByteArray bytes("x");
@@ -141,7 +141,7 @@ TEST(SettingsFile, CutShortOrMissingFilesGiveDefaults) {
   test::writeBytes(folder / "short.ini", bytes);
   test::writeBytes(folder / "tiny.ini", {0x8C, 0x01});
   for (const char* name : {"short.ini", "tiny.ini", "missing.ini"}) {
-    SettingsReader reader(qpath(folder / name));
+    SettingsReader reader(q(folder / name));
     EXPECT_FALSE(reader.valid()) << name;
     QString text;
     EXPECT_EQ(reader.string(0, text), SlotText::Unknown) << name;
@@ -154,7 +154,7 @@ TEST(SettingsFile, FlagsUseOnlyBitZero) {
   SlotFileBuilder file;
   file.ints = {{4, 2}, {5, 3}, {6, 0}};
   file.writeTo(folder / "s.ini");
-  SettingsReader reader(qpath(folder / "s.ini"));
+  SettingsReader reader(q(folder / "s.ini"));
   EXPECT_FALSE(reader.flag(4, true));
   EXPECT_TRUE(reader.flag(5, false));
   EXPECT_FALSE(reader.flag(6, true));
@@ -173,9 +173,9 @@ TEST(SettingsFile, SavingKeepsSlotsThisVersionDoesNotWrite) {
   StoredSettings settings;  // every preset undefined: slots 384..393 are not written
   settings.application.LangFile = QStringLiteral("English.lng");
   settings.conversion.CmtStr1 = QStringLiteral("a comment that moves the data area along");
-  ASSERT_TRUE(saveSettingsFile(qpath(folder / "Velorin.ini"), settings));
+  ASSERT_TRUE(saveSettingsFile(q(folder / "Velorin.ini"), settings));
 
-  SettingsReader reader(qpath(folder / "Velorin.ini"));
+  SettingsReader reader(q(folder / "Velorin.ini"));
   ASSERT_TRUE(reader.valid());
   QString text;
   reader.string(390, text);
@@ -192,8 +192,8 @@ TEST(SettingsFile, SavingKeepsSlotsThisVersionDoesNotWrite) {
   EXPECT_EQ(le32At(raw, 4 + 8 * 391), 0u);
 
   // A second save keeps them again.
-  ASSERT_TRUE(saveSettingsFile(qpath(folder / "Velorin.ini"), settings));
-  SettingsReader second(qpath(folder / "Velorin.ini"));
+  ASSERT_TRUE(saveSettingsFile(q(folder / "Velorin.ini"), settings));
+  SettingsReader second(q(folder / "Velorin.ini"));
   second.string(390, text);
   EXPECT_EQ(text, QStringLiteral("foreign"));
 }
@@ -204,10 +204,10 @@ TEST(SettingsFile, AnIntegerWrittenOverAnOldBlockStays) {
   file.strings = {{200, u"was a block"}};
   file.writeTo(folder / "s.ini");
   SettingsWriter writer;
-  ASSERT_TRUE(writer.open(qpath(folder / "s.ini")));
+  ASSERT_TRUE(writer.open(q(folder / "s.ini")));
   writer.putInt(200, 17);
   ASSERT_TRUE(writer.close());
-  SettingsReader reader(qpath(folder / "s.ini"));
+  SettingsReader reader(q(folder / "s.ini"));
   EXPECT_EQ(reader.intValue(200, 0), 17);
 }
 
@@ -218,11 +218,11 @@ TEST(SettingsFile, EmptyStartDropsEverythingOld) {
   file.ints = {{1, 5}};
   file.writeTo(folder / "s.ini");
   SettingsWriter writer;
-  ASSERT_TRUE(writer.open(qpath(folder / "s.ini"), SettingsWriter::Start::Empty));
+  ASSERT_TRUE(writer.open(q(folder / "s.ini"), SettingsWriter::Start::Empty));
   writer.putInt(2, 8);
   ASSERT_TRUE(writer.close());
   EXPECT_EQ(test::readBytes(folder / "s.ini").size(), 3172u);
-  SettingsReader reader(qpath(folder / "s.ini"));
+  SettingsReader reader(q(folder / "s.ini"));
   EXPECT_EQ(reader.intValue(1, -1), -1);
   EXPECT_EQ(reader.intValue(2, -1), 8);
 }
@@ -245,14 +245,14 @@ TEST(SettingsFile, AFailedWriteLeavesThePreviousFileIntact) {
     setrlimit(RLIMIT_FSIZE, &limit);
     StoredSettings settings;
     settings.conversion.CmtStr1 = QString(3000, QLatin1Char('c'));
-    _exit(saveSettingsFile(qpath(folder / "Velorin.ini"), settings) ? 0 : 1);
+    _exit(saveSettingsFile(q(folder / "Velorin.ini"), settings) ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);  // reported as a failure
   EXPECT_EQ(test::readBytes(folder / "Velorin.ini"), before);
-  EXPECT_EQ(QDir(qpath(folder.path())).entryList(QDir::Files | QDir::Hidden),
+  EXPECT_EQ(QDir(q(folder.path())).entryList(QDir::Files | QDir::Hidden),
             QStringList{QStringLiteral("Velorin.ini")});  // no half-written file left behind
 }
 
@@ -260,7 +260,7 @@ TEST(SettingsFile, UnreadableExistingFileIsNotReplaced) {
   TempFolder folder;
   std::filesystem::create_directory(folder / "Velorin.ini");  // exists, cannot be read as a file
   SettingsWriter writer;
-  EXPECT_FALSE(writer.open(qpath(folder / "Velorin.ini")));
+  EXPECT_FALSE(writer.open(q(folder / "Velorin.ini")));
   EXPECT_FALSE(writer.close());
   EXPECT_TRUE(std::filesystem::is_directory(folder / "Velorin.ini"));
 }
@@ -281,11 +281,11 @@ TEST(SettingsFile, DamagedFilesReadAndSaveWithoutHarm) {
     }
     if (round % 3 == 0) bytes.resize(next() % bytes.size());
     test::writeBytes(folder / "s.ini", bytes);
-    SettingsReader reader(qpath(folder / "s.ini"));
+    SettingsReader reader(q(folder / "s.ini"));
     const StoredSettings s = readStoredSettings(reader, QStringLiteral("/p"));
     reader.close();
-    ASSERT_TRUE(saveSettingsFile(qpath(folder / "s.ini"), s)) << round;
-    SettingsReader again(qpath(folder / "s.ini"));
+    ASSERT_TRUE(saveSettingsFile(q(folder / "s.ini"), s)) << round;
+    SettingsReader again(q(folder / "s.ini"));
     ASSERT_TRUE(again.valid()) << round;
     EXPECT_EQ(readStoredSettings(again, QStringLiteral("/p")), s) << round;
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin::test {
@@ -45,8 +46,6 @@ struct SlotFileBuilder {
 
   void writeTo(const std::filesystem::path& path) const { writeBytes(path, build()); }
 };
-
-inline QString qpath(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
 inline uint32_t le32At(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
@@ -16,7 +17,7 @@ namespace {
 const QString kTestPlugins = QStringLiteral(VELORIN_BINARY_DIR "/test-plugins/spi");
 const QString kShippedPlugins = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
 
-QString qpath(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
+using test::q;
 
 // A picture file for the test image plug-in (layout in tests/sources/plugins/test_plugin.cpp).
 struct TestPicture {
@@ -53,7 +54,7 @@ struct HostFixture : ::testing::Test {
   void TearDown() override { unsetenv("VELORIN_TEST_PLUGIN_LOG"); }
   QString write(const std::string& name, const std::vector<uint8_t>& bytes) {
     test::writeBytes(folder / name, bytes);
-    return qpath(folder / name);
+    return q(folder / name);
   }
   std::string loads() {
     std::ifstream in(log);
@@ -223,7 +224,7 @@ TEST_F(HostFixture, WithoutAPluginFolderNothingIsTried) {
   }
   EXPECT_TRUE(loads().empty());
   host.pluginFolder = kTestPlugins;
-  EXPECT_FALSE(readImageWithPlugin(host, qpath(folder / "missing.tsti"), record));
+  EXPECT_FALSE(readImageWithPlugin(host, q(folder / "missing.tsti"), record));
   EXPECT_FALSE(readImageWithPlugin(host, write("empty.tsti", {}), record));
 }
 
@@ -254,7 +255,7 @@ TEST(ShippedPlugins, NetpbmVariantsDecode) {
   for (const NetpbmCase& c : cases) {
     test::writeBytes(folder / c.name, {c.text.begin(), c.text.end()});
     ImageRecord record;
-    ASSERT_TRUE(readImageWithPlugin(host, qpath(folder / c.name), record)) << c.name;
+    ASSERT_TRUE(readImageWithPlugin(host, q(folder / c.name), record)) << c.name;
     EXPECT_EQ(record.header.biWidth, 3);
     EXPECT_EQ(record.header.biHeight, 2);
     EXPECT_EQ(record.header.biBitCount, c.bitCount) << c.name;
@@ -277,7 +278,7 @@ TEST(ShippedPlugins, NetpbmVariantsDecode) {
   const std::string truncated = "P6\n3 2\n255\nabc";
   test::writeBytes(folder / "short.ppm", {truncated.begin(), truncated.end()});
   ImageRecord record;
-  EXPECT_FALSE(readImageWithPlugin(host, qpath(folder / "short.ppm"), record));
+  EXPECT_FALSE(readImageWithPlugin(host, q(folder / "short.ppm"), record));
   EXPECT_EQ(pluginExtensions(host, 1, true), QStringList({"*.pbm", "*.pgm", "*.ppm", "*.pnm"}));
   EXPECT_TRUE(pluginExtensions(host, 2, false).contains(".lzh"));
 }

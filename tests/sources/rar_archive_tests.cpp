@@ -11,6 +11,7 @@
 #include <map>
 
 #include "sources/plugins/fake_unrar.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velorin {
@@ -19,7 +20,7 @@ namespace {
 const QString kFakeFolder = QStringLiteral(VELORIN_BINARY_DIR "/test-plugins/fake-unrar");
 const QString kShippedFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin");
 
-QString qpath(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
+using test::q;
 
 // Holds the test library loaded so the setup survives the binding's own load and unload.
 class FakeRar {
@@ -235,7 +236,7 @@ TEST(ShippedRarLibrary, ComicArchivesHoldTheirImages) {
   int archives = 0;
   for (const auto& file : std::filesystem::directory_iterator(test::testdata("rar/rar-test-files"))) {
     if (file.path().extension() != ".cbr") continue;
-    const QString path = qpath(file.path());
+    const QString path = q(file.path());
     const auto list = listRar(path, kShippedFolder);
     ASSERT_TRUE(list) << file.path();
     RarContext context;
@@ -292,7 +293,7 @@ TEST(ShippedRarLibrary, MembersMatchWhatLibarchiveExtracts) {
     for (const auto& v : c.volumes) paths.push_back((folder / v).string());
     const auto expected = extractWithLibarchive(paths);
     ASSERT_FALSE(expected.empty()) << c.opened;
-    const QString path = qpath(folder / c.opened);
+    const QString path = q(folder / c.opened);
     const auto list = listRar(path, kShippedFolder);
     ASSERT_TRUE(list) << c.opened;
     RarContext context;
@@ -317,7 +318,7 @@ TEST(ShippedRarLibrary, EncryptedAndDamagedArchivesFailCleanly) {
   for (const char* name : {"test_read_format_rar4_encrypted.rar", "test_read_format_rar5_encrypted.rar",
                            "test_read_format_rar_encryption_data.rar", "test_read_format_rar_encryption_partially.rar",
                            "test_read_format_rar4_solid_encrypted.rar", "test_read_format_rar5_solid_encrypted.rar"}) {
-    const QString path = qpath(folder / name);
+    const QString path = q(folder / name);
     // A solid archive cannot even be walked past its encrypted data.
     const auto list = listRar(path, kShippedFolder);
     if (!list) continue;
@@ -337,9 +338,9 @@ TEST(ShippedRarLibrary, EncryptedAndDamagedArchivesFailCleanly) {
   EXPECT_EQ(prompts, 0);  // the shipped library cannot decrypt, so it never asks
   for (const char* name : {"test_read_format_rar4_encrypted_filenames.rar", "test_read_format_rar5_encrypted_filenames.rar",
                            "test_read_format_rar_encryption_header.rar", "test_read_format_rar_invalid1.rar"})
-    EXPECT_FALSE(listRar(qpath(folder / name), kShippedFolder)) << name;
+    EXPECT_FALSE(listRar(q(folder / name), kShippedFolder)) << name;
   for (const char* name : {"test_read_format_rar_noeof.rar", "test_read_format_rar5_truncated_huff.rar"}) {
-    const QString path = qpath(folder / name);
+    const QString path = q(folder / name);
     const auto list = listRar(path, kShippedFolder);
     if (!list) continue;
     RarContext context;
@@ -349,7 +350,7 @@ TEST(ShippedRarLibrary, EncryptedAndDamagedArchivesFailCleanly) {
       extractRar(context, path, e.position, block);
     }
   }
-  EXPECT_FALSE(listRar(qpath(test::testdata("zip/generated/stored.zip")), kShippedFolder));
+  EXPECT_FALSE(listRar(q(test::testdata("zip/generated/stored.zip")), kShippedFolder));
 }
 
 }  // namespace

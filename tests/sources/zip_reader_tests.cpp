@@ -9,6 +9,7 @@
 #include <map>
 
 #include "sources/zip_writer.h"
+#include "support/qt_test_support.h"
 
 namespace velorin {
 namespace {
@@ -17,14 +18,14 @@ using test::bytesOf;
 using test::makeZip;
 using test::ZipMember;
 
-QString qpath(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
+using test::q;
 
 struct ZipFixture {
   test::TempFolder folder;
   QString path;
   explicit ZipFixture(const std::vector<uint8_t>& bytes) {
     test::writeBytes(folder / "a.zip", bytes);
-    path = qpath(folder / "a.zip");
+    path = q(folder / "a.zip");
   }
 };
 
@@ -61,7 +62,7 @@ TEST(ZipEndRecord, CommentsAreFoundByTheBackwardsSearch) {
     }
   }
   for (const char* name : {"comment_1000_small.zip", "comment_1000_large.zip", "comment_65535.zip"}) {
-    const auto list = listZip(qpath(test::testdata(std::string("zip/generated/") + name)));
+    const auto list = listZip(q(test::testdata(std::string("zip/generated/") + name)));
     ASSERT_TRUE(list) << name;
     EXPECT_GE(list->entries.size(), 2u) << name;
   }
@@ -77,7 +78,7 @@ TEST(ZipEndRecord, ACommentHoldingAFakeRecordDoesNotHideTheRealOne) {
   ASSERT_TRUE(listZipRecords(source, records, skipped));
   EXPECT_EQ(records.size(), 2u);
 
-  const auto list = listZip(qpath(test::testdata("zip/generated/comment_eocd_lookalike.zip")));
+  const auto list = listZip(q(test::testdata("zip/generated/comment_eocd_lookalike.zip")));
   ASSERT_TRUE(list);
   EXPECT_EQ(namesOf(*list), QStringList({"basn2c08.png", "basn3p08.png"}));
 }
@@ -95,8 +96,8 @@ TEST(ZipEndRecord, DamagedArchivesFailWithoutAList) {
   badDirectory[badDirectory.size() - 22 - 46 - 5] ^= 0xFF;  // central record signature of "a.bin"
   const MemoryArchiveSource source(badDirectory.data(), badDirectory.size());
   EXPECT_FALSE(listZipRecords(source, records, skipped));
-  EXPECT_FALSE(listZip(qpath(test::testdata("zip/generated/empty.zip"))));
-  EXPECT_FALSE(listZip(qpath(test::testdata("zip/libarchive/test_read_format_zip_malformed1.zip"))));
+  EXPECT_FALSE(listZip(q(test::testdata("zip/generated/empty.zip"))));
+  EXPECT_FALSE(listZip(q(test::testdata("zip/libarchive/test_read_format_zip_malformed1.zip"))));
   EXPECT_FALSE(listZip(QStringLiteral("/nonexistent/archive.zip")));
 }
 
@@ -113,8 +114,8 @@ TEST(ZipListing, OtherMethodsAreSkippedAndCounted) {
 
   ZipFixture onlyBzip2(makeZip({{"a.png", pattern(5), 12}, {"b.png", pattern(5), 12}}));
   EXPECT_FALSE(listZip(onlyBzip2.path, &skipped));
-  EXPECT_FALSE(listZip(qpath(test::testdata("zip/generated/bzip2_only.zip"))));
-  list = listZip(qpath(test::testdata("zip/generated/mixed_methods.zip")), &skipped);
+  EXPECT_FALSE(listZip(q(test::testdata("zip/generated/bzip2_only.zip"))));
+  list = listZip(q(test::testdata("zip/generated/mixed_methods.zip")), &skipped);
   ASSERT_TRUE(list);
   EXPECT_EQ(namesOf(*list), QStringList({"stored.png", "deflated.jpg"}));
   EXPECT_EQ(skipped, 2u);
@@ -139,7 +140,7 @@ TEST(ZipListing, NamesSplitIntoFolderAndFileName) {
   ASSERT_TRUE(extractZip(zip.path, list->entries[1].position, block));
   EXPECT_EQ(blockBytes(block), pattern(3));
 
-  const auto nested = listZip(qpath(test::testdata("zip/generated/nested_folders.zip")));
+  const auto nested = listZip(q(test::testdata("zip/generated/nested_folders.zip")));
   ASSERT_TRUE(nested);
   EXPECT_TRUE(namesOf(*nested).contains("photos/2009/summer/testorig.jpg"));
 }
@@ -175,15 +176,15 @@ TEST(ZipNames, FlaggedNamesAreUtf8AndOthersFollowTheLocaleOrCodePage437) {
 }
 
 TEST(ZipNames, ConformanceArchivesDecode) {
-  auto list = listZip(qpath(test::testdata("zip/generated/utf8_names.zip")));
+  auto list = listZip(q(test::testdata("zip/generated/utf8_names.zip")));
   ASSERT_TRUE(list);
   EXPECT_TRUE(namesOf(*list).contains(QString::fromUtf8("写真/テスト画像.png")));
   EXPECT_TRUE(namesOf(*list).contains(QString::fromUtf8("Café/été.jpg")));
-  list = listZip(qpath(test::testdata("zip/libarchive/test_read_format_zip_7075_utf8_paths.zip")));
+  list = listZip(q(test::testdata("zip/libarchive/test_read_format_zip_7075_utf8_paths.zip")));
   ASSERT_TRUE(list);
   for (const MemberEntry& e : list->entries) EXPECT_FALSE((e.folder + e.fileName).contains(QChar(0xFFFD)));
   // Shift-JIS names keep their 0x5C trail byte inside the character, not as a separator.
-  const auto sjis = listZip(qpath(test::testdata("zip/generated/sjis_names.zip")));
+  const auto sjis = listZip(q(test::testdata("zip/generated/sjis_names.zip")));
   ASSERT_TRUE(sjis);
   std::vector<ZipRecord> records;
   uint32_t skipped = 0;
@@ -226,7 +227,7 @@ TEST(ZipExtraction, ConformanceMembersMatchTheirSourceFiles) {
       {"testorig.jpg", "jpeg/libjpeg-turbo/testorig.jpg"},
       {"rgb24.bmp", "bmp/bmpsuite/g/rgb24.bmp"}};
   for (const char* name : {"data_descriptor_deflated.zip", "data_descriptor_stored.zip", "stored.zip", "deflated.zip"}) {
-    const QString path = qpath(test::testdata(std::string("zip/generated/") + name));
+    const QString path = q(test::testdata(std::string("zip/generated/") + name));
     const auto list = listZip(path);
     ASSERT_TRUE(list) << name;
     int compared = 0;
@@ -253,7 +254,7 @@ TEST(ZipExtraction, ABadCrcIsRefused) {
   EXPECT_FALSE(extractZip(zip.path, list->entries[1].position, block));
   EXPECT_TRUE(extractZip(zip.path, list->entries[2].position, block));
 
-  const QString conformance = qpath(test::testdata("zip/generated/crc_mismatch.zip"));
+  const QString conformance = q(test::testdata("zip/generated/crc_mismatch.zip"));
   const auto mismatch = listZip(conformance);
   ASSERT_TRUE(mismatch);
   for (const MemberEntry& e : mismatch->entries)
@@ -296,7 +297,7 @@ TEST(ZipConformance, EveryArchiveIsHandledWithoutHarm) {
   for (const char* folder : {"zip/generated", "zip/libarchive"}) {
     for (const auto& file : std::filesystem::directory_iterator(test::testdata(folder))) {
       if (file.path().extension() != ".zip") continue;
-      const QString path = qpath(file.path());
+      const QString path = q(file.path());
       const auto list = listZip(path);
       if (!list) continue;
       ++listed;
