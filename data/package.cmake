@@ -7,8 +7,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the Velorin developers")
 set(CPACK_PACKAGE_CONTACT "Velorin developers <maintainers@velorin.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch image converter")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Velorin converts many images at once. It reads BMP, GIF, PNG, JPEG and TIFF files and the members of ZIP, RAR, 7z, tar and comic-book archives, processes them (rotation, automatic levels, gamma, contrast, hue and saturation, resizing, sharpening) and writes BMP, PNG, JPEG, TIFF or GIF files in the chosen colour depth, under names from its naming rules. JPEG photographs can be turned upright without re-encoding. The same jobs run from the command line.")
+# The long description, wrapped for an 80-column terminal.
+set(CPACK_PACKAGE_DESCRIPTION [[Velorin converts many images at once. It reads BMP, GIF, PNG, JPEG and
+TIFF files and the members of ZIP, RAR, 7z, tar and comic-book archives,
+processes them (rotation, automatic levels, gamma, contrast, hue and
+saturation, resizing, sharpening) and writes BMP, PNG, JPEG, TIFF or GIF
+files in the chosen colour depth, under names from its naming rules. JPEG
+photographs can be turned upright without re-encoding. The same jobs run
+from the command line.]])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -5,10 +5,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-namespace velorin {
-
-namespace {
-char16_t foldAsciiCase(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c; }
 // The installed folders relative to the installed program, fixed when the build is configured.
 #ifndef VELORIN_RELATIVE_DATADIR
 #define VELORIN_RELATIVE_DATADIR "../share/velorin"
@@ -16,6 +12,11 @@ char16_t foldAsciiCase(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(
 #ifndef VELORIN_RELATIVE_LIBDIR
 #define VELORIN_RELATIVE_LIBDIR "../lib/velorin"
 #endif
+
+namespace velorin {
+
+namespace {
+char16_t foldAsciiCase(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c; }
 
 void appendFolder(QStringList& folders, const QString& folder) {
   const QString clean = QDir::cleanPath(folder);
