@@ -11,15 +11,14 @@ SettingsPage::SettingsPage(PageHost& host, int titleId, QWidget* parent)
 }
 
 void SettingsPage::registerDropTarget(QWidget* field, std::function<void(const QString&)> take) {
-  dropTargets_.insert(field, std::move(take));
-  connect(field, &QObject::destroyed, this, [this, field] { dropTargets_.remove(field); });
+  dropTargets_.push_back({field, std::move(take)});
 }
 
 bool SettingsPage::takeDrop(QWidget* widget, const QString& path) {
   for (QWidget* w = widget; w != nullptr && w != this; w = w->parentWidget()) {
-    const auto found = dropTargets_.constFind(w);
-    if (found != dropTargets_.constEnd()) {
-      found.value()(path);
+    for (const DropTarget& target : dropTargets_) {
+      if (target.field != w) continue;
+      target.take(path);
       return true;
     }
   }

@@ -11,12 +11,12 @@
 // - reloads every caption, list text and tooltip in relabel, called after the language changed.
 #pragma once
 
-#include <QHash>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 #include "settings/conversion_settings.h"
 #include "settings/settings_store.h"
@@ -79,7 +79,11 @@ class SettingsPage : public QWidget {
  private:
   PageHost& host_;
   int titleId_;
-  QHash<QWidget*, std::function<void(const QString&)>> dropTargets_;
+  struct DropTarget {
+    QPointer<QWidget> field;  // a field the page deletes early simply stops taking drops
+    std::function<void(const QString&)> take;
+  };
+  std::vector<DropTarget> dropTargets_;
 };
 
 }  // namespace velorin::ui
