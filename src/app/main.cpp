@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "app/window_mode.h"
 #include "engine/archive_members.h"
 #include "engine/file_list.h"
 #include "engine/input_paths.h"
@@ -268,6 +269,7 @@ int main(int argc, char** argv) {
   // and blocks of one file are reused for the next.
   velorin::setLargeBlockAllocator(&velorin::allocateHugePageBlock, &velorin::releaseHugePageBlock);
   velorin::keepFreedHeapBlocks();
+  if (velorin::wantsWindow(argc, argv)) return velorin::runWindowMode(argc, argv);
   QCoreApplication app(argc, argv);
   const QStringList args = QCoreApplication::arguments();
   Options options;
