@@ -23,6 +23,8 @@
 
 #include <thread>
 
+#include "engine/input_paths.h"
+#include "engine/job_setup.h"
 #include "ui/about_dialog.h"
 #include "ui/controls.h"
 #include "ui/folder_tree.h"
@@ -72,18 +74,13 @@ QStringList localPaths(const QMimeData* data) {
   return paths;
 }
 
-// The files a path job converts: files as they are, the image files of folders in list order.
-QStringList pathJobFiles(const QStringList& paths, const ListOptions& options) {
+// The files a path job converts, the same as the headless mode's: files as they are, the image
+// files of folders in list order.
+QStringList pathJobFiles(const QStringList& paths, const ListOptions& options, const ArchiveAccess& access) {
   QStringList files;
-  for (const QString& path : paths) {
-    const QFileInfo info(path);
-    if (info.isDir()) {
-      FileList list;
-      list.setInputPath(path, options);
-      for (const FileEntry& entry : list.entries()) files << QDir(path).filePath(entry.name);
-    } else if (info.isFile()) {
-      files << path;
-    }
+  for (const ClassifiedInput& input : classifyInputs(paths, access)) {
+    if (input.kind == InputKind::Folder) files << imageFilesOfFolder(input.path, options);
+    else if (input.kind != InputKind::Missing) files << input.path;
   }
   return files;
 }
@@ -264,27 +261,16 @@ void MainWindow::relabel() {
   tree_->relabel();
 }
 
-ArchiveAccess MainWindow::archiveAccess() const {
-  ArchiveAccess access;
-  access.pluginFolder = settings_.application.SPI;
-  return access;
-}
+ArchiveAccess MainWindow::archiveAccess() const { return archiveAccessFor(jobOptions()); }
 
 ListOptions MainWindow::listOptions() const {
-  ListOptions options = ListOptions::from(settings_.conversion, static_cast<uint32_t>(settings_.application.Hidden));
-  options.pluginPatterns = imagePluginPatterns(archiveAccess());
-  return options;
+  return listOptionsFor(settings_.conversion, jobOptions(), archiveAccess());
 }
 
 JobOptions MainWindow::jobOptions() const {
-  const ApplicationSettings& application = settings_.application;
-  JobOptions options;
-  options.EndMes = application.EndMes;
-  options.FileMes = application.FileMes;
-  options.FileBg = application.FileBg;
-  options.SPI = application.SPI;
-  options.Hidden = static_cast<uint32_t>(application.Hidden);
-  options.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  JobOptions options = jobOptionsFrom(settings_.application);
+  // One converter per processor, as the headless mode's default; the outputs stay the same.
+  options.jobs = jobThreads > 0 ? jobThreads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   return options;
 }
 
@@ -402,7 +388,7 @@ void MainWindow::startListJob() {
 
 void MainWindow::startPathJob(const QStringList& paths) {
   if (job_.isRunning()) return;
-  const QStringList files = pathJobFiles(paths, listOptions());
+  const QStringList files = pathJobFiles(paths, listOptions(), archiveAccess());
   if (files.isEmpty()) return;
   QString output = outputField_->path();
   startJob([files, output](JobContext& context) { return runPathJob(context, files, output); });
@@ -531,7 +517,7 @@ void MainWindow::dropPaths(QWidget* target, const QStringList& paths) {
   const QString first = resolveShortcut(paths.front());
   const ArchiveAccess access = archiveAccess();
   if (isInside(target, inputField_)) {
-    setInput(containerPathFor(first, [&](const QString& path) { return pluginArchiveAccepts(access, path); }));
+    setInput(isListSource(inputKindOf(first, access)) ? first : QFileInfo(first).absolutePath());
   } else if (isInside(target, outputField_)) {
     setOutput(QFileInfo(first).isDir() ? first : QFileInfo(first).absolutePath());
   } else if (isInside(target, treePanel_)) {

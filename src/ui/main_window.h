@@ -82,6 +82,8 @@ class MainWindow : public QWidget, public PageHost {
   void presetChosen(int entry) override;
   QFont interfaceFont() const override { return font_; }
 
+  // Conversions at once; 0 is one per processor.
+  int jobThreads = 0;
   // How messages reach the user; tests answer them instead.
   std::function<bool(const JobMessage&)> presentMessage;
 
