@@ -1,9 +1,6 @@
 #include "formats/png_writer.h"
 
-#include <zlib.h>
-
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +9,7 @@
 
 #include "formats/adam7.h"
 #include "formats/crc32.h"
+#include "formats/deflate.h"
 #include "formats/output_file.h"
 
 namespace velorin {
@@ -218,7 +216,7 @@ struct Job {
   uint64_t rowBufferSize;
 };
 
-// Palette rows are stored unfiltered: the deflate default strategy does better on indices.
+// Palette rows are stored unfiltered: neighbouring indices predict nothing about each other.
 bool preparePalette(Job& job, const RgbQuad* palette, const uint8_t* pixels) {
   PngWriter& w = job.w;
   DepthConverter& c = w.converter;
@@ -319,44 +317,22 @@ bool prepareFiltered(Job& job, const uint8_t* rowsBase, int64_t sourceStride) {
   return true;
 }
 
-struct Deflater {
-  z_stream stream{};
-  bool started = false;
-  ~Deflater() {
-    if (started) deflateEnd(&stream);
-  }
-};
-
-bool compressAndWrite(PngWriter& w, std::FILE* f, const uint8_t* filtered, uint64_t size,
-                      Kind kind) {
-  Deflater deflater;
-  z_stream& zs = deflater.stream;
+bool compressAndWrite(PngWriter& w, std::FILE* f, const uint8_t* filtered, uint64_t size) {
+  // One call over the whole filtered image into a buffer of the worst-case size: no growth, no
+  // second pass, and at most about twice the pixel bytes held at once with the filtered data.
   const int level = std::clamp(w.level, 0, 9);
-  const int strategy = kind == Kind::Palette ? Z_DEFAULT_STRATEGY : Z_FILTERED;
-  if (deflateInit2(&zs, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
-    return fail(w, Status::DeflateError);
-  deflater.started = true;
-  const uint64_t bound = deflateBound(&zs, static_cast<uLong>(size));
-  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[bound + 4]);
-  if (!out) return fail(w, Status::NoMemory);
-  zs.next_in = const_cast<Bytef*>(filtered);
-  zs.avail_in = static_cast<uInt>(size);  // below 2^32, checked by the caller
-  zs.next_out = out.get();
-  // One finishing call; only an output beyond zlib's 32-bit count needs a second.
-  int result = Z_OK;
-  while (result == Z_OK) {
-    const uint64_t room = bound - (zs.next_out - out.get());
-    zs.avail_out = static_cast<uInt>(std::min<uint64_t>(room, UINT_MAX));
-    result = deflate(&zs, Z_FINISH);
-    if (result == Z_OK && zs.avail_out != 0) break;  // no progress possible
-  }
-  if (result != Z_STREAM_END) return fail(w, Status::DeflateError);
+  // Blocks stop below 2^32; image data that large that does not fit fails to compress.
+  const size_t room = std::min<uint64_t>(zlibCompressBound(level, static_cast<size_t>(size)),
+                                         kMaxBlockSize - 1);
+  PixelBuffer out;
+  if (!out.allocate(room, false)) return fail(w, Status::NoMemory);
+  const size_t compressed = zlibCompress(level, filtered, static_cast<size_t>(size), out.data(), room);
+  if (compressed == 0) return fail(w, Status::DeflateError);
   // A chunk holds at most 2^31 - 1 bytes; larger data continues in further IDAT chunks.
-  const uint64_t compressed = zs.next_out - out.get();
   uint64_t at = 0;
   do {
     const uint64_t piece = std::min<uint64_t>(compressed - at, 0x7FFFFFFF);
-    writeChunk(f, "IDAT", out.get() + at, static_cast<uint32_t>(piece));
+    writeChunk(f, "IDAT", out.data() + at, static_cast<uint32_t>(piece));
     at += piece;
   } while (at < compressed);
   return true;
@@ -400,7 +376,7 @@ bool writePng(PngWriter& w, const std::filesystem::path& path, const RgbQuad* pa
   if (c.width <= 0 || c.height <= 0 || !pixels) return fail(w, Status::BadImage);
 
   const FilteredSize size = filteredSizeOf(c.width, c.height, w.bitDepth, bytesPerPixel, w.interlace);
-  // The whole filtered image goes to deflate at once, whose count is 32 bits.
+  // The whole filtered image is one block, and blocks stop below 2^32 bytes.
   if (size.total >= kMaxBlockSize) return fail(w, Status::BadImage);
 
   std::FILE* f = file.get();
@@ -459,7 +435,7 @@ bool writePng(PngWriter& w, const std::filesystem::path& path, const RgbQuad* pa
   if (!prepared) return false;
   converted.reset();
 
-  if (!compressAndWrite(w, f, block.data(), size.total, kind)) return false;
+  if (!compressAndWrite(w, f, block.data(), size.total)) return false;
   block.reset();
   if (!w.comment.empty()) writeComment(f, w.comment);
   writeChunk(f, "IEND", nullptr, 0);
