@@ -10,6 +10,7 @@
 #include "formats/adam7.h"
 #include "formats/blend_table.h"
 #include "formats/crc32.h"
+#include "formats/deflate.h"
 
 namespace velorin {
 
@@ -222,10 +223,58 @@ struct DecodeTarget {
   uint8_t* alphaPlane;  // null without an alpha channel
 };
 
-// Inflates one filtered row at a time from the image data and stores it; the filtered image is
-// never held whole. A stream that ends early leaves the remaining rows zero.
-bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* data,
-                     uint32_t length) {
+// Stores the unfiltered row `passRow` of `pass` (its bytes after the filter byte) into the pixel
+// block and the alpha plane.
+void storePassRow(const PngReader& r, const DecodeTarget& target, const Adam7Pass& pass,
+                  int64_t passRow, int64_t passWidth, const uint8_t* row) {
+  const size_t outBytes = target.format.outputDepth / 8;
+  const int64_t imageRow = pass.startRow + passRow * pass.rowStep;
+  const uint64_t storedRow = static_cast<uint64_t>(r.height - 1 - imageRow);
+  RowTarget t;
+  t.out = target.pixels + storedRow * target.stride + pass.startColumn * outBytes;
+  t.alpha = target.alphaPlane
+                ? target.alphaPlane + storedRow * static_cast<uint64_t>(r.width) + pass.startColumn
+                : nullptr;
+  t.step = static_cast<size_t>(pass.columnStep);
+  t.count = static_cast<size_t>(passWidth);
+  storeRow(target.format.layout, r.bitDepth, row, t);
+}
+
+// The usual case, a complete stream of exactly the filtered size: inflated in one call, then
+// unfiltered in place, each row against the one before it. False (nothing stored) when the
+// stream is anything else or the memory is not there; the row-by-row decoder then takes over.
+bool decodeWholeStream(const PngReader& r, const DecodeTarget& target, const uint8_t* data,
+                       uint32_t length) {
+  const int bpp = target.format.bytesPerPixel;
+  const PngFilteredSize size = pngFilteredSize(r.width, r.height, r.bitDepth, bpp, r.interlace);
+  PixelBuffer filtered, zeroRow;
+  if (size.total >= kMaxBlockSize || !filtered.allocate(size.total, false) ||
+      !zeroRow.allocate(size.largestRow) ||
+      !zlibInflateExact(data, length, filtered.data(), static_cast<size_t>(size.total)))
+    return false;
+  uint8_t* row = filtered.data();
+  const Adam7Pass* passes = r.interlace ? kAdam7Passes : &kWholeImagePass;
+  for (int p = 0; p < (r.interlace ? 7 : 1); ++p) {
+    const Adam7Pass& pass = passes[p];
+    const int64_t passWidth = passColumns(pass, r.width), passHeight = passRows(pass, r.height);
+    if (passWidth <= 0 || passHeight <= 0) continue;
+    const uint64_t rowBytes = pngRowBytes(static_cast<uint64_t>(passWidth), r.bitDepth, bpp);
+    const uint8_t* previous = zeroRow.data();
+    for (int64_t pr = 0; pr < passHeight; ++pr) {
+      const int filter = row[0] > 4 ? 0 : row[0];
+      unfilter(row + 1, previous + 1, rowBytes, bpp, filter);
+      storePassRow(r, target, pass, pr, passWidth, row + 1);
+      previous = row;
+      row += rowBytes + 1;
+    }
+  }
+  return true;
+}
+
+// Inflates one filtered row at a time from the image data and stores it. A stream that ends
+// early leaves the remaining rows zero; a damaged one fails with the rows so far stored.
+bool decodeRowByRow(PngReader& r, const DecodeTarget& target, const uint8_t* data,
+                    uint32_t length) {
   Inflater inflater;
   z_stream& zs = inflater.stream;
   if (inflateInit2(&zs, 15) != Z_OK) return fail(r, Status::InflateError);
@@ -242,7 +291,6 @@ bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* da
     return fail(r, Status::NoMemory);
   uint8_t* current = buffers[0].data();
   uint8_t* previous = buffers[1].data();
-  const size_t outBytes = target.format.outputDepth / 8;
 
   const Adam7Pass* passes = r.interlace ? kAdam7Passes : &kWholeImagePass;
   const int passCount = r.interlace ? 7 : 1;
@@ -263,24 +311,17 @@ bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* da
       if (zs.avail_out) std::memset(zs.next_out, 0, zs.avail_out);
       const int filter = current[0] > 4 ? 0 : current[0];
       unfilter(current + 1, previous + 1, rowBytes, bpp, filter);
-
-      const int64_t imageRow = pass.startRow + pr * pass.rowStep;
-      const uint64_t storedRow = static_cast<uint64_t>(r.height - 1 - imageRow);
-      RowTarget row;
-      row.out = target.pixels + storedRow * target.stride + pass.startColumn * outBytes;
-      row.alpha = target.alphaPlane
-                      ? target.alphaPlane + storedRow * static_cast<uint64_t>(r.width) +
-                            pass.startColumn
-                      : nullptr;
-      row.step = static_cast<size_t>(pass.columnStep);
-      row.count = static_cast<size_t>(passWidth);
-      storeRow(target.format.layout, r.bitDepth, current + 1, row);
-
+      storePassRow(r, target, pass, pr, passWidth, current + 1);
       if (result == Z_STREAM_END) return true;
       std::swap(current, previous);
     }
   }
   return true;
+}
+
+bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* data,
+                     uint32_t length) {
+  return decodeWholeStream(r, target, data, length) || decodeRowByRow(r, target, data, length);
 }
 
 // The IDAT run starting at `chunk`: checks every chunk of the run, decodes the joined data and

@@ -44,26 +44,6 @@ void writeChunk(std::FILE* f, const char* type, const uint8_t* data, uint32_t le
 
 enum class Kind { Palette, Grey, TrueColour };
 
-// The geometry of the filtered data: total size and the largest row, filter byte included.
-struct FilteredSize {
-  uint64_t total = 0;
-  uint64_t largestRow = 0;
-};
-
-FilteredSize filteredSizeOf(int64_t width, int64_t height, int bitDepth, int bytesPerPixel,
-                            bool interlace) {
-  FilteredSize size;
-  const Adam7Pass* passes = interlace ? kAdam7Passes : &kWholeImagePass;
-  for (int p = 0; p < (interlace ? 7 : 1); ++p) {
-    const int64_t columns = passColumns(passes[p], width), rows = passRows(passes[p], height);
-    if (columns <= 0 || rows <= 0) continue;
-    const uint64_t row = pngRowBytes(static_cast<uint64_t>(columns), bitDepth, bytesPerPixel) + 1;
-    size.total += row * static_cast<uint64_t>(rows);
-    size.largestRow = std::max(size.largestRow, row);
-  }
-  return size;
-}
-
 // ---- Row filtering of truecolour and grey rows ----
 
 // Bytes equal to their left neighbour and close to 0 or 255 (mod 256) are what deflate finds
@@ -375,7 +355,7 @@ bool writePng(PngWriter& w, const std::filesystem::path& path, const RgbQuad* pa
   const int bytesPerPixel = kind == Kind::TrueColour ? 3 : 1;
   if (c.width <= 0 || c.height <= 0 || !pixels) return fail(w, Status::BadImage);
 
-  const FilteredSize size = filteredSizeOf(c.width, c.height, w.bitDepth, bytesPerPixel, w.interlace);
+  const PngFilteredSize size = pngFilteredSize(c.width, c.height, w.bitDepth, bytesPerPixel, w.interlace);
   // The whole filtered image is one block, and blocks stop below 2^32 bytes.
   if (size.total >= kMaxBlockSize) return fail(w, Status::BadImage);
 
