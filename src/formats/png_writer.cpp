@@ -357,17 +357,18 @@ bool prepareFiltered(Job& job, const uint8_t* rowsBase, int64_t sourceStride) {
   return true;
 }
 
-bool compressAndWrite(PngWriter& w, std::FILE* f, const uint8_t* filtered, uint64_t size) {
+bool compressAndWrite(PngWriter& w, std::FILE* f, const uint8_t* filtered, uint64_t size,
+                      Kind kind) {
   // One call over the whole filtered image into a buffer of the worst-case size: no growth, no
-  // second pass, and at most about twice the pixel bytes held at once with the filtered data.
-  const int level = std::clamp(w.level, 0, 9);
-  // Blocks stop below 2^32; image data that large that does not fit fails to compress.
-  const size_t room = std::min<uint64_t>(zlibCompressBound(level, static_cast<size_t>(size)),
-                                         kMaxBlockSize - 1);
+  // second pass, and about twice the pixel bytes held at once with the filtered data.
   PixelBuffer out;
-  if (!out.allocate(room, false)) return fail(w, Status::NoMemory);
-  const size_t compressed = zlibCompress(level, filtered, static_cast<size_t>(size), out.data(), room);
-  if (compressed == 0) return fail(w, Status::DeflateError);
+  size_t compressed = 0;
+  switch (zlibCompress(w.level, kind != Kind::Palette, filtered, static_cast<size_t>(size), out,
+                       compressed)) {
+    case DeflateResult::Ok: break;
+    case DeflateResult::NoMemory: return fail(w, Status::NoMemory);
+    case DeflateResult::Failed: return fail(w, Status::DeflateError);
+  }
   // A chunk holds at most 2^31 - 1 bytes; larger data continues in further IDAT chunks.
   uint64_t at = 0;
   do {
@@ -476,7 +477,7 @@ bool writePng(PngWriter& w, const std::filesystem::path& path, const RgbQuad* pa
   if (!prepared) return false;
   converted.reset();
 
-  if (!compressAndWrite(w, f, block.data(), size.total)) return false;
+  if (!compressAndWrite(w, f, block.data(), size.total, kind)) return false;
   block.reset();
   if (!w.comment.empty()) writeComment(f, w.comment);
   writeChunk(f, "IEND", nullptr, 0);

@@ -137,6 +137,35 @@ TEST(PngWriter, TruecolourAndEightBitPaletteReadBackInLibpng) {
   roundTrip({{24, 24}, {8, 24}, {8, 8}});
 }
 
+// Levels go to two compressors; every level must give a stream libpng reads back whole, and
+// level 0 stores the filtered rows (deflate's stored blocks cost 5 bytes per 64 KiB at least).
+TEST(PngWriter, EveryLevelWritesAStreamLibpngReadsBack) {
+  test::TempFolder folder;
+  const int32_t width = 300, height = 120;  // filtered data beyond one stored block
+  for (const int targetBits : {24, 8}) {
+    const ImageRecord image = randomImage(width, height, targetBits, 11);
+    const auto expected = expectedColours(image, targetBits);
+    for (int level = 0; level <= 9; ++level) {
+      SCOPED_TRACE(std::to_string(targetBits) + " bits, level " + std::to_string(level));
+      PngWriter w;
+      prepare(w, image, targetBits);
+      w.level = level;
+      const auto path = folder / "level.png";
+      ASSERT_TRUE(writePng(w, path, image.palette, image.pixels.data()));
+      const test::LibpngImage li = readWithLibpng(path, true);
+      ASSERT_TRUE(li.ok);
+      EXPECT_EQ(libpngColours(li), expected);
+      const uint64_t filteredSize = uint64_t(height) * (width * (targetBits / 8) + 1);
+      const size_t fileSize = test::readBytes(path).size();
+      if (level == 0) {
+        EXPECT_GT(fileSize, filteredSize + 5 * (filteredSize >> 16));
+      } else {
+        EXPECT_LT(fileSize, filteredSize);
+      }
+    }
+  }
+}
+
 TEST(PngWriter, ReducedPaletteOutputsReadBackInLibpng) {
   if (!reductionsAvailable()) GTEST_SKIP() << "palette outputs below 8 bits wait for the colour reductions";
   roundTrip({{24, 8}, {24, 4}, {24, 2}, {24, 1}, {8, 4}, {8, 1}});
