@@ -1,0 +1,54 @@
+#include "ui/path_field.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+
+#include "ui/controls.h"
+
+namespace velorin::ui {
+
+PathField::PathField(int id, QColor editBackground, QWidget* parent) : QComboBox(parent) {
+  nameControl(this, id);
+  setEditable(true);
+  setInsertPolicy(QComboBox::NoInsert);
+  setMaxVisibleItems(16);
+  QPalette colours = palette();
+  colours.setColor(QPalette::Base, editBackground);
+  colours.setColor(QPalette::Text, Qt::black);
+  setPalette(colours);
+  lineEdit()->setPalette(colours);
+  connect(this, &QComboBox::textActivated, this, [this](const QString& text) {
+    lastEntered_ = text;
+    emit pathEntered(text);
+  });
+  // Leaving the field with unchanged text is not a new entry.
+  connect(lineEdit(), &QLineEdit::editingFinished, this, [this] {
+    const QString text = currentText();
+    if (text == lastEntered_) return;
+    lastEntered_ = text;
+    emit pathEntered(text);
+  });
+}
+
+void PathField::setHistory(const QStringList& history) {
+  const QString text = currentText();
+  const QSignalBlocker quiet(this);
+  clear();
+  for (const QString& path : history)
+    if (!path.isEmpty() && (foldersOnly_ ? QFileInfo(path).isDir() : QFileInfo::exists(path))) addItem(path);
+  setEditText(text);
+}
+
+QStringList PathField::history() const {
+  QStringList paths;
+  for (int i = 0; i < count(); ++i) paths << itemText(i);
+  return paths;
+}
+
+void PathField::setPath(const QString& path) {
+  const QSignalBlocker quiet(this);
+  setEditText(path);
+  lastEntered_ = path;
+}
+
+}  // namespace velorin::ui
