@@ -11,6 +11,7 @@
 #include "formats/blend_table.h"
 #include "formats/crc32.h"
 #include "formats/deflate.h"
+#include "formats/png_simd.h"
 
 namespace velorin {
 
@@ -94,16 +95,54 @@ inline uint8_t paeth(int a, int b, int c) {
   return static_cast<uint8_t>(pc < std::min(pa, pb) ? c : nearer);
 }
 
+#if defined(__SSE2__)
+// Sub, Average and Paeth of 3- and 4-byte pixels, a whole pixel per step: each pixel needs the one
+// before it, but its channels go together in the lanes of one vector.
+template <int Bpp, int Type>
+void unfilterPixels(uint8_t* row, const uint8_t* prev, size_t n) {
+  using namespace simd;
+  const __m128i zero = _mm_setzero_si128();
+  __m128i a = zero, c = zero;  // left and upper left, one channel per 16-bit lane
+  for (size_t i = 0; i + Bpp <= n; i += Bpp) {
+    const __m128i b = _mm_unpacklo_epi8(loadPixel(prev + i, Bpp), zero);
+    __m128i predicted;
+    if constexpr (Type == 1) predicted = a;
+    else if constexpr (Type == 3) predicted = _mm_srli_epi16(_mm_add_epi16(a, b), 1);
+    else predicted = paethPredictor16(a, b, c);
+    const __m128i x = _mm_add_epi8(loadPixel(row + i, Bpp), _mm_packus_epi16(predicted, predicted));
+    storePixel(row + i, x, Bpp);
+    a = _mm_unpacklo_epi8(x, zero);
+    c = b;
+  }
+}
+#endif
+
 // Undoes one filter in place; the distance is a template argument so the inner loops unroll.
 template <int Bpp>
 void unfilterRow(uint8_t* row, const uint8_t* prev, size_t n, int type) {
+#if defined(__SSE2__)
+  if constexpr (Bpp == 3 || Bpp == 4) {
+    switch (type) {
+      case 1: unfilterPixels<Bpp, 1>(row, prev, n); return;
+      case 3: unfilterPixels<Bpp, 3>(row, prev, n); return;
+      case 4: unfilterPixels<Bpp, 4>(row, prev, n); return;
+      default: break;
+    }
+  }
+#endif
   switch (type) {
     case 1:
       for (size_t i = Bpp; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - Bpp]);
       break;
-    case 2:
-      for (size_t i = 0; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + prev[i]);
+    case 2: {
+      size_t i = 0;
+#if defined(__SSE2__)
+      for (; i + 16 <= n; i += 16)
+        simd::store16(row + i, _mm_add_epi8(simd::load16(row + i), simd::load16(prev + i)));
+#endif
+      for (; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + prev[i]);
       break;
+    }
     case 3:
       for (size_t i = 0; i < Bpp && i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + (prev[i] >> 1));
       for (size_t i = Bpp; i < n; ++i)

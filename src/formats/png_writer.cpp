@@ -7,14 +7,11 @@
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "formats/adam7.h"
 #include "formats/crc32.h"
 #include "formats/deflate.h"
 #include "formats/output_file.h"
+#include "formats/png_simd.h"
 
 namespace velorin {
 
@@ -50,21 +47,13 @@ enum class Kind { Palette, Grey, TrueColour };
 
 // ---- Row filtering of truecolour and grey rows ----
 
-#if defined(__SSE2__)
-inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-inline __m128i select16(__m128i mask, __m128i ifSet, __m128i ifClear) {
-  return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
-}
-inline __m128i abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
-#endif
-
 // Bytes equal to their left neighbour and close to 0 or 255 (mod 256) are what deflate finds
 // cheapest; the type byte takes part as byte 0.
 uint32_t scoreOf(const uint8_t* row, size_t n) {
   uint32_t score = 0;
   size_t i = 1;
 #if defined(__SSE2__)
+  using namespace simd;
   // Hits are counted per byte lane (each 0xFF hit subtracts -1) and summed before a lane can
   // overflow, every 255 vectors.
   const __m128i four = _mm_set1_epi8(4), seven = _mm_set1_epi8(7), zero = _mm_setzero_si128();
@@ -91,16 +80,6 @@ inline uint8_t paethPredictor(int a, int b, int c) {
   return static_cast<uint8_t>(pc < std::min(pa, pb) ? c : nearer);
 }
 
-#if defined(__SSE2__)
-// The same predictor on eight 16-bit lanes.
-inline __m128i paethPredictor16(__m128i a, __m128i b, __m128i c) {
-  const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
-  const __m128i pa = abs16(bc), pb = abs16(ac), pc = abs16(_mm_add_epi16(bc, ac));
-  const __m128i nearer = select16(_mm_cmplt_epi16(pb, pa), b, a);
-  return select16(_mm_cmplt_epi16(pc, _mm_min_epi16(pa, pb)), c, nearer);
-}
-#endif
-
 // Each filter reads only raw bytes (the row and the one above), never its own output, so the
 // bytes are independent and go sixteen at a time.
 template <int Bpp>
@@ -118,6 +97,7 @@ void filterFourWays(const uint8_t* raw, const uint8_t* prev, size_t n, uint8_t* 
   size_t i = 0;
   for (; i < Bpp && i < n; ++i) one(i);
 #if defined(__SSE2__)
+  using namespace simd;
   const __m128i zero = _mm_setzero_si128(), lowBit = _mm_set1_epi8(1);
   for (; i + 16 <= n; i += 16) {
     const __m128i x = load16(raw + i), a = load16(raw + i - Bpp);
