@@ -97,19 +97,20 @@ inline uint8_t paeth(int a, int b, int c) {
 
 #if defined(__SSE2__)
 // Sub, Average and Paeth of 3- and 4-byte pixels, a whole pixel per step: each pixel needs the one
-// before it, but its channels go together in the lanes of one vector.
+// before it, but its channels go together in the lanes of one vector. Reads of a 3-byte pixel take
+// one byte beyond it, inside the row buffers' spare bytes.
 template <int Bpp, int Type>
 void unfilterPixels(uint8_t* row, const uint8_t* prev, size_t n) {
   using namespace simd;
   const __m128i zero = _mm_setzero_si128();
   __m128i a = zero, c = zero;  // left and upper left, one channel per 16-bit lane
   for (size_t i = 0; i + Bpp <= n; i += Bpp) {
-    const __m128i b = _mm_unpacklo_epi8(loadPixel(prev + i, Bpp), zero);
+    const __m128i b = _mm_unpacklo_epi8(loadPixel(prev + i), zero);
     __m128i predicted;
     if constexpr (Type == 1) predicted = a;
     else if constexpr (Type == 3) predicted = _mm_srli_epi16(_mm_add_epi16(a, b), 1);
     else predicted = paethPredictor16(a, b, c);
-    const __m128i x = _mm_add_epi8(loadPixel(row + i, Bpp), _mm_packus_epi16(predicted, predicted));
+    const __m128i x = _mm_add_epi8(loadPixel(row + i), _mm_packus_epi16(predicted, predicted));
     storePixel(row + i, x, Bpp);
     a = _mm_unpacklo_epi8(x, zero);
     c = b;

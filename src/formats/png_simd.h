@@ -13,10 +13,12 @@ namespace velorin::simd {
 inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline void store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-// The `bytes` (at most 4) of one pixel in the low lanes, the others zero.
-inline __m128i loadPixel(const uint8_t* p, int bytes) {
-  uint32_t v = 0;
-  std::memcpy(&v, p, static_cast<size_t>(bytes));
+// Four bytes at p in the low lanes: a whole 4-byte pixel, or a 3-byte one and a byte beyond it
+// that the lane arithmetic never mixes in (the row buffers have spare bytes at their end). One
+// plain load, so that no narrow store before it stalls it.
+inline __m128i loadPixel(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
   return _mm_cvtsi32_si128(static_cast<int>(v));
 }
 inline void storePixel(uint8_t* p, __m128i v, int bytes) {
