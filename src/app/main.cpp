@@ -11,9 +11,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "app/window_mode.h"
 #include "engine/archive_members.h"
 #include "engine/file_list.h"
+#include "engine/input_paths.h"
 #include "engine/job.h"
+#include "engine/job_setup.h"
 #include "engine/language.h"
 #include "engine/pipeline.h"
 #include "imaging/image.h"
@@ -186,15 +189,6 @@ int usageError(const QString& message) {
   return 2;
 }
 
-// The files of a folder as its file list takes them, in list order.
-QStringList filesOfFolder(const QString& folder, const velorin::ListOptions& listOptions) {
-  velorin::FileList list;
-  list.setInputPath(folder, listOptions);
-  QStringList files;
-  for (const velorin::FileEntry& entry : list.entries()) files << QDir(folder).filePath(entry.name);
-  return files;
-}
-
 int exitStatusOf(const velorin::JobResult& result, bool someInputsMissing) {
   if (result.errorId != 0) return 2;
   if (someInputsMissing || result.tagListFailed || result.cancelled || result.converted < result.selected)
@@ -210,55 +204,49 @@ int runConvert(Options& options) {
     std::fprintf(stderr, "velorin: %s\n", velorin::kLanguageFileMissingMessage);
     return 2;
   }
-  velorin::ListOptions listOptions = velorin::ListOptions::from(options.settings, options.jobOptions.Hidden);
-  velorin::ArchiveAccess archives;
-  archives.pluginFolder = options.jobOptions.SPI;
-  listOptions.pluginPatterns = velorin::imagePluginPatterns(archives);
+  velorin::ArchiveAccess archives = velorin::archiveAccessFor(options.jobOptions);
+  const velorin::ListOptions listOptions =
+      velorin::listOptionsFor(options.settings, options.jobOptions, archives);
 
   bool someInputsMissing = false;
-  QStringList existing;
-  for (const QString& input : options.inputs) {
-    if (QFileInfo::exists(input)) {
-      existing << input;
+  std::vector<velorin::ClassifiedInput> existing;
+  for (velorin::ClassifiedInput& input : velorin::classifyInputs(options.inputs, archives)) {
+    if (input.kind != velorin::InputKind::Missing) {
+      existing.push_back(std::move(input));
     } else {
-      std::fprintf(stderr, "velorin: %s: no such file or folder\n", qPrintable(input));
+      std::fprintf(stderr, "velorin: %s: no such file or folder\n", qPrintable(input.path));
       someInputsMissing = true;
     }
   }
-  if (existing.isEmpty()) return 2;
+  if (existing.empty()) return 2;
 
   // A terminal gets the one-line form of the end report, the one the window shows in its title.
   options.jobOptions.EndMes = false;
   HeadlessHost host(options.quiet);
   velorin::JobContext context{host, language, options.settings, options.jobOptions};
   // A single folder or archive is a list job over its files or members.
-  const bool singleFolder = existing.size() == 1 && QFileInfo(existing[0]).isDir();
-  const bool singleArchive =
-      existing.size() == 1 && !singleFolder &&
-      velorin::containerPathFor(existing[0], [&](const QString& path) {
-        return velorin::pluginArchiveAccepts(archives, path);
-      }) == existing[0];
-  const bool listJob = singleFolder || singleArchive;
-  QString outputFolder = !options.outputFolder.isEmpty() ? options.outputFolder
-                         : !options.SdToPath.isEmpty()   ? options.SdToPath
-                         : singleFolder                   ? existing[0]
-                                                          : QFileInfo(existing[0]).absolutePath();
+  const bool listJob = existing.size() == 1 && velorin::isListSource(existing[0].kind);
+  const QString listInput = existing[0].path;
+  const QString outputFolder = !options.outputFolder.isEmpty()
+                                   ? options.outputFolder
+                                   : velorin::defaultOutputFolder(existing, options.SdToPath);
 
   archives.askPassword = [&host](QString& password) { return host.askPassword(password); };
   velorin::FileList list;
   list.setMemberLister(velorin::memberListerFor(archives));
   QStringList paths;
   if (listJob) {
-    list.setInputPath(existing[0], listOptions);
+    list.setInputPath(listInput, listOptions);
   } else {
-    for (const QString& input : existing)
-      paths << (QFileInfo(input).isDir() ? filesOfFolder(input, listOptions) : QStringList{input});
+    for (const velorin::ClassifiedInput& input : existing)
+      paths << (input.kind == velorin::InputKind::Folder ? velorin::imageFilesOfFolder(input.path, listOptions)
+                                                         : QStringList{input.path});
   }
 
   if (options.dryRun) {
     std::vector<velorin::PreviewRow> rows;
     const velorin::JobResult result =
-        listJob ? velorin::previewListJob(context, list, existing[0], outputFolder, rows)
+        listJob ? velorin::previewListJob(context, list, listInput, outputFolder, rows)
                 : velorin::previewPathJob(context, paths, outputFolder, rows);
     for (const velorin::PreviewRow& row : rows)
       std::printf("%s -> %s\n", QFile::encodeName(row.source).constData(),
@@ -268,7 +256,7 @@ int runConvert(Options& options) {
   }
 
   installInterruptHandler();
-  const velorin::JobResult result = listJob ? velorin::runListJob(context, list, existing[0], outputFolder)
+  const velorin::JobResult result = listJob ? velorin::runListJob(context, list, listInput, outputFolder)
                                             : velorin::runPathJob(context, paths, outputFolder);
   if (result.errorId == 0 && !options.jobOptions.EndMes && !options.quiet)
     std::printf("%s\n", qPrintable(host.title()));
@@ -282,6 +270,7 @@ int main(int argc, char** argv) {
   // and blocks of one file are reused for the next.
   velorin::setLargeBlockAllocator(&velorin::allocateHugePageBlock, &velorin::releaseHugePageBlock);
   velorin::keepFreedHeapBlocks();
+  if (velorin::wantsWindow(argc, argv)) return velorin::runWindowMode(argc, argv);
   QCoreApplication app(argc, argv);
   const QStringList args = QCoreApplication::arguments();
   Options options;
@@ -354,17 +343,14 @@ int main(int argc, char** argv) {
   options.settings = run.stored.conversion;
   options.LangFile = application.LangFile;
   options.SdToPath = application.SdToPath;
-  options.jobOptions.FileMes = application.FileMes;
-  options.jobOptions.FileBg = application.FileBg;
-  options.jobOptions.SPI = application.SPI;
-  options.jobOptions.Hidden = static_cast<uint32_t>(application.Hidden);
+  options.jobOptions = velorin::jobOptionsFrom(application);
   options.jobOptions.jobs = jobs;
   for (const QString& set : applicationSets) {
     bool valid = true;
     const qsizetype equals = set.indexOf(QLatin1Char('='));
     setApplicationOption(options, set.left(equals), set.mid(equals + 1), valid);
   }
-  // The shipped plug-ins work out of the box; a folder the user names replaces them.
+  // A --set SPI= that empties the folder falls back to the shipped plug-ins, as the settings do.
   options.jobOptions.SPI = velorin::pluginFolderInUse(options.jobOptions.SPI);
 
   if (!convert) {

@@ -10,6 +10,7 @@
 
 #include "engine/archive_members.h"
 #include "engine/file_list.h"
+#include "engine/input_paths.h"
 #include "engine/pipeline.h"
 #include "sources/plugin_host.h"
 #include "sources/rar_archive.h"
@@ -405,6 +406,36 @@ TEST(ArchiveMembers, AZipBecomesAFilteredSortedFileList) {
   EXPECT_EQ(list.entries()[1].displayName(), "sub/a.JPG");
   EXPECT_NE(list.archiveTime(), 0);
   EXPECT_TRUE(list.keepInStep());
+}
+
+}  // namespace
+}  // namespace velorin
+
+namespace velorin {
+namespace {
+
+TEST(InputPaths, EachPathIsTakenForWhatItIs) {
+  test::TempFolder folder;
+  test::writeBytes(folder / "a.ZIP", test::makeZip({{"y.bmp", picture(2)}}));
+  test::writeBytes(folder / "b.rar", {'R', 'a', 'r'});  // known by its name, read only later
+  write7z(folder / "c.7z", {{"q.bmp", picture(3)}});
+  test::writeBytes(folder / "d.bmp", picture(4));
+  test::writeBytes(folder / "e.7z", {'n', 'o', 't', ' ', '7', 'z'});
+  ArchiveAccess access;
+  access.pluginFolder = kShippedPlugins;
+  const std::vector<ClassifiedInput> inputs = classifyInputs(
+      {q(folder.path()), q(folder / "a.ZIP"), q(folder / "b.rar"), q(folder / "c.7z"), q(folder / "d.bmp"),
+       q(folder / "e.7z"), q(folder / "missing.zip")},
+      access);
+  std::vector<InputKind> kinds;
+  for (const ClassifiedInput& input : inputs) kinds.push_back(input.kind);
+  EXPECT_EQ(kinds, (std::vector<InputKind>{InputKind::Folder, InputKind::Archive, InputKind::Archive,
+                                           InputKind::PluginArchive, InputKind::File, InputKind::File,
+                                           InputKind::Missing}));
+  EXPECT_EQ(inputs[3].path, q(folder / "c.7z"));
+
+  access.disabledPlugins = {QStringLiteral("archives.spi")};
+  EXPECT_EQ(inputKindOf(q(folder / "c.7z"), access), InputKind::File);
 }
 
 }  // namespace
