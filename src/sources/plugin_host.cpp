@@ -114,6 +114,8 @@ QByteArray pluginPath(const QString& path) { return QFile::encodeName(path); }
 
 // The header buffer of a file; false for files of 4 GiB or more and unreadable ones.
 bool readHeader(const QString& path, std::vector<uint8_t>& header, ImageRecord* record) {
+  // Only regular files have a size to offer; opening a named pipe would wait for a writer.
+  if (!QFileInfo(path).isFile()) return false;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
   const qint64 size = file.size();
