@@ -10,7 +10,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch image converter")
 # The long description, wrapped for an 80-column terminal.
 set(CPACK_PACKAGE_DESCRIPTION [[Velorin converts many images at once. It reads BMP, GIF, PNG, JPEG and
 TIFF files, WebP, HEIF, AVIF and JPEG XL images, camera RAW files and the
-members of ZIP, RAR, 7z, tar and comic-book archives, processes them (rotation, automatic levels, gamma, contrast, hue and
+members of ZIP, RAR, 7z, tar and comic-book archives, processes them
+(rotation, automatic levels, gamma, contrast, hue and
 saturation, resizing, sharpening) and writes BMP, PNG, JPEG, TIFF or GIF
 files in the chosen colour depth, under names from its naming rules. JPEG
 photographs can be turned upright without re-encoding. The same jobs run
