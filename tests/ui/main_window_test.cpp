@@ -13,6 +13,7 @@
 #include "engine/language.h"
 #include "settings/settings_store.h"
 #include "support/ui_test_support.h"
+#include "ui/help.h"
 #include "ui/main_window.h"
 #include "ui/path_field.h"
 
@@ -204,6 +205,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(action->text(), QStringLiteral("Always on top"));
     action->trigger();
     QVERIFY(!window.isTopmost());
+  }
+
+  void helpPagesFollowTheTabAndTheLanguage() {
+    const QStringList roots{folder_.filePath("nowhere"), QStringLiteral(VELORIN_SOURCE_DIR "/help")};
+    QVERIFY(ui::helpPagePath(roots, "Japanese", 1).endsWith("/help/Japanese/file-list.html"));
+    QVERIFY(ui::helpPagePath(roots, "English", 4).endsWith("/help/English/plug-ins.html"));
+    QVERIFY(ui::helpPagePath(roots, "English", -1).endsWith("/help/English/index.html"));
+    // A language without pages falls back to English; a name never leads out of the folder.
+    QVERIFY(ui::helpPagePath(roots, "Klingon", 0).endsWith("/help/English/settings.html"));
+    QVERIFY(ui::helpPagePath(roots, "../English", 0).endsWith("/help/English/settings.html"));
+    QVERIFY(ui::helpPagePath({folder_.filePath("nowhere")}, "English", 0).isEmpty());
   }
 
   void closingWritesTheSettings() {
