@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
 #include <QWindow>
@@ -60,6 +61,25 @@ constexpr std::array<ButtonPlace, 6> kButtons{{{1021, 10, 99},
                                                {1025, 408, 68},
                                                {1024, 482, 48},
                                                {1026, 538, 40}}};
+
+// Five tabs of equal width across the tab control.
+class EqualTabBar : public QTabBar {
+ public:
+  using QTabBar::QTabBar;
+
+ protected:
+  QSize tabSizeHint(int index) const override {
+    const QSize natural = QTabBar::tabSizeHint(index);
+    const QWidget* control = parentWidget();
+    if (count() == 0 || control == nullptr) return natural;
+    return {(control->width() - 2) / count(), natural.height()};
+  }
+};
+
+class EqualTabs : public QTabWidget {
+ public:
+  explicit EqualTabs(QWidget* parent) : QTabWidget(parent) { setTabBar(new EqualTabBar(this)); }
+};
 
 bool isInside(const QWidget* widget, const QWidget* container) {
   return widget != nullptr && container != nullptr && (widget == container || container->isAncestorOf(widget));
@@ -194,11 +214,10 @@ void MainWindow::buildMainPanel() {
   connect(inputField_, &PathField::pathEntered, this, &MainWindow::setInput);
   connect(outputField_, &PathField::pathEntered, this, &MainWindow::setOutput);
 
-  tabs_ = new QTabWidget(mainPanel_);
+  tabs_ = new EqualTabs(mainPanel_);
   nameControl(tabs_, 1030);
   tabs_->setGeometry(5, 56, 580, 429);
   tabs_->setUsesScrollButtons(false);
-  tabs_->tabBar()->setExpanding(true);
   pages_ = {new SettingsTabPage(*this), new FileListPage(*this), new OutputPage(*this), new OptionsPage(*this),
             new PluginsPage(*this)};
   for (int i = 0; i < kPageCount; ++i) {
