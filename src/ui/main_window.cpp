@@ -26,6 +26,7 @@
 
 #include "engine/input_paths.h"
 #include "engine/job_setup.h"
+#include "platform/paths.h"
 #include "ui/about_dialog.h"
 #include "ui/controls.h"
 #include "ui/folder_tree.h"
@@ -440,9 +441,9 @@ void MainWindow::namePreview() {
 }
 
 void MainWindow::openHelp() {
-  const QString programFolder = QCoreApplication::applicationDirPath();
-  QString page = helpPagePath(helpRoots(programFolder), settings_.application.LangFile, tabs_->currentIndex());
-  if (page.isEmpty()) page = installedReadme(programFolder);
+  const QString program = programFolder();
+  QString page = helpPagePath({helpFolder(program)}, settings_.application.LangFile, tabs_->currentIndex());
+  if (page.isEmpty()) page = installedReadme(program);
   if (page.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page))) showError(kOpenFailedTextId);
 }
 

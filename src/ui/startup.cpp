@@ -32,7 +32,7 @@ StartUpResult startUp(const StartUpPlaces& places) {
   if (start.settingsPath.isEmpty()) return fail(kFailedToExecuteMessage);
 
   start.settings = readSettingsFileOnly(start.settingsPath, places.picturesFolder);
-  start.languageFolder = programFolder;
+  start.languageFolder = languageFolder(programFolder);
   QString langFile = start.settings.application.LangFile;
   if (!loadLanguageModule(start.language, langFile, start.languageFolder, places.userLanguageId))
     return fail(kLanguageFileMissingMessage);
