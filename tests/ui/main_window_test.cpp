@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QToolTip>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -205,6 +206,22 @@ class MainWindowTest : public QObject {
     QCOMPARE(action->text(), QStringLiteral("Always on top"));
     action->trigger();
     QVERIFY(!window.isTopmost());
+  }
+
+  void tooltipsFollowTipAct() {
+    for (const bool on : {true, false}) {
+      StoredSettings stored;
+      stored.application.TipAct = on;
+      ui::MainWindow window(start(stored));
+      window.show();
+      auto* button = control<QPushButton>(window, 1023);
+      QVERIFY(!button->toolTip().isEmpty());
+      QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+      QApplication::sendEvent(button, &help);
+      QCOMPARE(QToolTip::isVisible(), on);
+      QToolTip::hideText();
+      QTRY_VERIFY(!QToolTip::isVisible());
+    }
   }
 
   void helpPagesFollowTheTabAndTheLanguage() {
