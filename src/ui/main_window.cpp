@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -36,6 +35,7 @@
 #include "ui/page_output.h"
 #include "ui/page_plugins.h"
 #include "ui/page_settings.h"
+#include "ui/password_dialog.h"
 #include "ui/path_field.h"
 #include "ui/screen_placement.h"
 
@@ -154,13 +154,7 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
 
   WindowJobHost& host = job_.host();
   host.presentMessage = [this](const JobMessage& message) { return showMessage(message); };
-  host.presentPasswordPrompt = [this](QString& password) {
-    bool ok = false;
-    const QString typed = QInputDialog::getText(this, language_.text(2400), language_.text(2401),
-                                                QLineEdit::Password, password, &ok);
-    if (ok) password = typed;
-    return ok;
-  };
+  host.presentPasswordPrompt = [this](QString& password) { return askArchivePassword(this, language_, password); };
   connect(&host, &WindowJobHost::progressRangeChanged, this, [this](qsizetype maximum) {
     progress_->setRange(0, static_cast<int>(std::max<qsizetype>(1, maximum)));
   });
@@ -172,7 +166,10 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
   connect(&job_, &WindowJob::finished, this, &MainWindow::jobFinished);
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { shutDown(); });
 
-  fileList_.setMemberLister(memberListerFor(archiveAccess()));
+  ArchiveAccess listing = archiveAccess();
+  // Listing runs on this thread, so the dialog can be asked directly.
+  listing.askPassword = [this](QString& password) { return askArchivePassword(this, language_, password); };
+  fileList_.setMemberLister(memberListerFor(listing));
   relabel();
 
   const ApplicationSettings& application = settings_.application;

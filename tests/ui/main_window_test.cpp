@@ -16,6 +16,7 @@
 #include "support/ui_test_support.h"
 #include "ui/help.h"
 #include "ui/main_window.h"
+#include "ui/password_dialog.h"
 #include "ui/path_field.h"
 
 using namespace velorin;
@@ -222,6 +223,25 @@ class MainWindowTest : public QObject {
       QToolTip::hideText();
       QTRY_VERIFY(!QToolTip::isVisible());
     }
+  }
+
+  void passwordDialogKeepsThePasswordUnlessConfirmed() {
+    const ui::WindowStart started = start();
+    const LanguageModule& english = started.language;
+    QString password = QStringLiteral("earlier");
+    QTimer::singleShot(0, [] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("c2401"));
+      QCOMPARE(field->text(), QStringLiteral("earlier"));
+      QCOMPARE(field->echoMode(), QLineEdit::Password);
+      field->setText(QString(300, QLatin1Char('x')));  // held to 260 characters
+      dialog->accept();
+    });
+    QVERIFY(ui::askArchivePassword(nullptr, english, password));
+    QCOMPARE(password, QString(260, QLatin1Char('x')));
+    QTimer::singleShot(0, [] { qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject(); });
+    QVERIFY(!ui::askArchivePassword(nullptr, english, password));
+    QCOMPARE(password, QString(260, QLatin1Char('x')));
   }
 
   void helpPagesFollowTheTabAndTheLanguage() {
