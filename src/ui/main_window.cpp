@@ -35,6 +35,7 @@
 #include "ui/page_output.h"
 #include "ui/page_plugins.h"
 #include "ui/page_settings.h"
+#include "ui/name_preview_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/path_field.h"
 #include "ui/screen_placement.h"
@@ -433,8 +434,17 @@ void MainWindow::trialConversion() {
 }
 
 void MainWindow::namePreview() {
-  if (!QFileInfo::exists(inputField_->path())) return showError(text_id::kInputMissing);
-  if (fileList_.selectedCount() == 0) return showError(text_id::kNothingSelected);
+  if (job_.isRunning()) return;
+  takePageValues();
+  // The job's own checks and naming, run here: it reads names only, so it is quick.
+  JobContext context{job_.host(), language_, settings_.conversion, jobOptions()};
+  std::vector<PreviewRow> rows;
+  const JobResult checked = previewListJob(context, fileList_, inputField_->path(), outputField_->path(), rows);
+  notifyFileListChanged();  // the list may have been brought in step
+  if (checked.errorId != 0) return;
+  NamePreviewDialog dialog(language_, rows, settings_.application.FHeight, this);
+  dialog.move(tabs_->mapToGlobal(QPoint(0, 0)));
+  if (presentDialog ? presentDialog(dialog) : dialog.exec() == QDialog::Accepted) startListJob();
 }
 
 void MainWindow::openHelp() {
