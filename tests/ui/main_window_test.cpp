@@ -145,13 +145,9 @@ class MainWindowTest : public QObject {
 
     // A page's registered field takes the first path; anywhere else on the tabs converts.
     ui::SettingsPage* page = window.page(0);
-    struct Probe : ui::SettingsPage {
-      using SettingsPage::SettingsPage;
-      using SettingsPage::registerDropTarget;
-    };
     auto* field = new QLineEdit(page);
     QString taken;
-    static_cast<Probe*>(page)->registerDropTarget(field, [&](const QString& path) { taken = path; });
+    page->registerDropTarget(field, [&](const QString& path) { taken = path; });
     window.dropPaths(field, {out, in});
     QCOMPARE(taken, out);
     QVERIFY(!window.jobRunning());
