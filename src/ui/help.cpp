@@ -11,12 +11,6 @@ constexpr const char* kTabPages[] = {"settings.html", "file-list.html", "output.
 constexpr char kOverviewPage[] = "index.html";
 }  // namespace
 
-QStringList helpRoots(const QString& programFolder) {
-  const QDir program(programFolder);
-  return {program.filePath(QStringLiteral("help")),
-          QDir::cleanPath(program.filePath(QStringLiteral("../share/velorin/help")))};
-}
-
 QString helpPagePath(const QStringList& roots, const QString& language, int tab) {
   const QString page = QString::fromLatin1(tab >= 0 && tab < 5 ? kTabPages[tab] : kOverviewPage);
   QStringList languages{language};

@@ -6,10 +6,6 @@
 
 namespace velorin::ui {
 
-// Where help may be installed, first match wins: beside the program (a build or a portable
-// copy), then the installed data folder.
-QStringList helpRoots(const QString& programFolder);
-
 // The page of tab (0..4; anything else is the overview page) in the language, else in English;
 // empty when no root holds it.
 QString helpPagePath(const QStringList& roots, const QString& language, int tab);

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
 #include <QWindow>
@@ -25,6 +25,7 @@
 
 #include "engine/input_paths.h"
 #include "engine/job_setup.h"
+#include "platform/paths.h"
 #include "ui/about_dialog.h"
 #include "ui/controls.h"
 #include "ui/folder_tree.h"
@@ -34,6 +35,8 @@
 #include "ui/page_output.h"
 #include "ui/page_plugins.h"
 #include "ui/page_settings.h"
+#include "ui/name_preview_dialog.h"
+#include "ui/password_dialog.h"
 #include "ui/path_field.h"
 #include "ui/screen_placement.h"
 
@@ -60,6 +63,25 @@ constexpr std::array<ButtonPlace, 6> kButtons{{{1021, 10, 99},
                                                {1025, 408, 68},
                                                {1024, 482, 48},
                                                {1026, 538, 40}}};
+
+// Five tabs of equal width across the tab control.
+class EqualTabBar : public QTabBar {
+ public:
+  using QTabBar::QTabBar;
+
+ protected:
+  QSize tabSizeHint(int index) const override {
+    const QSize natural = QTabBar::tabSizeHint(index);
+    const QWidget* control = parentWidget();
+    if (count() == 0 || control == nullptr) return natural;
+    return {(control->width() - 2) / count(), natural.height()};
+  }
+};
+
+class EqualTabs : public QTabWidget {
+ public:
+  explicit EqualTabs(QWidget* parent) : QTabWidget(parent) { setTabBar(new EqualTabBar(this)); }
+};
 
 bool isInside(const QWidget* widget, const QWidget* container) {
   return widget != nullptr && container != nullptr && (widget == container || container->isAncestorOf(widget));
@@ -133,13 +155,7 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
 
   WindowJobHost& host = job_.host();
   host.presentMessage = [this](const JobMessage& message) { return showMessage(message); };
-  host.presentPasswordPrompt = [this](QString& password) {
-    bool ok = false;
-    const QString typed = QInputDialog::getText(this, language_.text(2400), language_.text(2401),
-                                                QLineEdit::Password, password, &ok);
-    if (ok) password = typed;
-    return ok;
-  };
+  host.presentPasswordPrompt = [this](QString& password) { return askArchivePassword(this, language_, password); };
   connect(&host, &WindowJobHost::progressRangeChanged, this, [this](qsizetype maximum) {
     progress_->setRange(0, static_cast<int>(std::max<qsizetype>(1, maximum)));
   });
@@ -151,7 +167,10 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
   connect(&job_, &WindowJob::finished, this, &MainWindow::jobFinished);
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { shutDown(); });
 
-  fileList_.setMemberLister(memberListerFor(archiveAccess()));
+  ArchiveAccess listing = archiveAccess();
+  // Listing runs on this thread, so the dialog can be asked directly.
+  listing.askPassword = [this](QString& password) { return askArchivePassword(this, language_, password); };
+  fileList_.setMemberLister(memberListerFor(listing));
   relabel();
 
   const ApplicationSettings& application = settings_.application;
@@ -194,11 +213,10 @@ void MainWindow::buildMainPanel() {
   connect(inputField_, &PathField::pathEntered, this, &MainWindow::setInput);
   connect(outputField_, &PathField::pathEntered, this, &MainWindow::setOutput);
 
-  tabs_ = new QTabWidget(mainPanel_);
+  tabs_ = new EqualTabs(mainPanel_);
   nameControl(tabs_, 1030);
   tabs_->setGeometry(5, 56, 580, 429);
   tabs_->setUsesScrollButtons(false);
-  tabs_->tabBar()->setExpanding(true);
   pages_ = {new SettingsTabPage(*this), new FileListPage(*this), new OutputPage(*this), new OptionsPage(*this),
             new PluginsPage(*this)};
   for (int i = 0; i < kPageCount; ++i) {
@@ -416,14 +434,23 @@ void MainWindow::trialConversion() {
 }
 
 void MainWindow::namePreview() {
-  if (!QFileInfo::exists(inputField_->path())) return showError(text_id::kInputMissing);
-  if (fileList_.selectedCount() == 0) return showError(text_id::kNothingSelected);
+  if (job_.isRunning()) return;
+  takePageValues();
+  // The job's own checks and naming, run here: it reads names only, so it is quick.
+  JobContext context{job_.host(), language_, settings_.conversion, jobOptions()};
+  std::vector<PreviewRow> rows;
+  const JobResult checked = previewListJob(context, fileList_, inputField_->path(), outputField_->path(), rows);
+  notifyFileListChanged();  // the list may have been brought in step
+  if (checked.errorId != 0) return;
+  NamePreviewDialog dialog(language_, rows, settings_.application.FHeight, this);
+  dialog.move(tabs_->mapToGlobal(QPoint(0, 0)));
+  if (presentDialog ? presentDialog(dialog) : dialog.exec() == QDialog::Accepted) startListJob();
 }
 
 void MainWindow::openHelp() {
-  const QString programFolder = QCoreApplication::applicationDirPath();
-  QString page = helpPagePath(helpRoots(programFolder), settings_.application.LangFile, tabs_->currentIndex());
-  if (page.isEmpty()) page = installedReadme(programFolder);
+  const QString program = programFolder();
+  QString page = helpPagePath({helpFolder(program)}, settings_.application.LangFile, tabs_->currentIndex());
+  if (page.isEmpty()) page = installedReadme(program);
   if (page.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page))) showError(kOpenFailedTextId);
 }
 

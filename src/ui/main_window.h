@@ -21,6 +21,7 @@
 #include "ui/window_job.h"
 
 class QAction;
+class QDialog;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -86,6 +87,8 @@ class MainWindow : public QWidget, public PageHost {
   int jobThreads = 0;
   // How messages reach the user; tests answer them instead.
   std::function<bool(const JobMessage&)> presentMessage;
+  // How the window's dialogs are run; true for OK. Tests inspect and answer them instead.
+  std::function<bool(QDialog&)> presentDialog;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

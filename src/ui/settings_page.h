@@ -70,11 +70,11 @@ class SettingsPage : public QWidget {
   // The drop table: when widget (the control under the drop point) is, or lies inside, a
   // registered field, that field's taker gets the first dropped path and true is returned.
   bool takeDrop(QWidget* widget, const QString& path);
+  // A field that takes a dropped path (a folder field, the plug-in folder field).
+  void registerDropTarget(QWidget* field, std::function<void(const QString& path)> take);
 
  protected:
   PageHost& host() const { return host_; }
-  // A field that takes a dropped path (a folder field, the plug-in folder field).
-  void registerDropTarget(QWidget* field, std::function<void(const QString& path)> take);
 
  private:
   PageHost& host_;

@@ -7,13 +7,16 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QToolTip>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "engine/language.h"
 #include "settings/settings_store.h"
 #include "support/ui_test_support.h"
+#include "ui/help.h"
 #include "ui/main_window.h"
+#include "ui/password_dialog.h"
 #include "ui/path_field.h"
 
 using namespace velorin;
@@ -142,13 +145,9 @@ class MainWindowTest : public QObject {
 
     // A page's registered field takes the first path; anywhere else on the tabs converts.
     ui::SettingsPage* page = window.page(0);
-    struct Probe : ui::SettingsPage {
-      using SettingsPage::SettingsPage;
-      using SettingsPage::registerDropTarget;
-    };
     auto* field = new QLineEdit(page);
     QString taken;
-    static_cast<Probe*>(page)->registerDropTarget(field, [&](const QString& path) { taken = path; });
+    page->registerDropTarget(field, [&](const QString& path) { taken = path; });
     window.dropPaths(field, {out, in});
     QCOMPARE(taken, out);
     QVERIFY(!window.jobRunning());
@@ -204,6 +203,52 @@ class MainWindowTest : public QObject {
     QCOMPARE(action->text(), QStringLiteral("Always on top"));
     action->trigger();
     QVERIFY(!window.isTopmost());
+  }
+
+  void tooltipsFollowTipAct() {
+    for (const bool on : {true, false}) {
+      StoredSettings stored;
+      stored.application.TipAct = on;
+      ui::MainWindow window(start(stored));
+      window.show();
+      auto* button = control<QPushButton>(window, 1023);
+      QVERIFY(!button->toolTip().isEmpty());
+      QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+      QApplication::sendEvent(button, &help);
+      QCOMPARE(QToolTip::isVisible(), on);
+      QToolTip::hideText();
+      QTRY_VERIFY(!QToolTip::isVisible());
+    }
+  }
+
+  void passwordDialogKeepsThePasswordUnlessConfirmed() {
+    const ui::WindowStart started = start();
+    const LanguageModule& english = started.language;
+    QString password = QStringLiteral("earlier");
+    QTimer::singleShot(0, [] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("c2401"));
+      QCOMPARE(field->text(), QStringLiteral("earlier"));
+      QCOMPARE(field->echoMode(), QLineEdit::Password);
+      field->setText(QString(300, QLatin1Char('x')));  // held to 260 characters
+      dialog->accept();
+    });
+    QVERIFY(ui::askArchivePassword(nullptr, english, password));
+    QCOMPARE(password, QString(260, QLatin1Char('x')));
+    QTimer::singleShot(0, [] { qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject(); });
+    QVERIFY(!ui::askArchivePassword(nullptr, english, password));
+    QCOMPARE(password, QString(260, QLatin1Char('x')));
+  }
+
+  void helpPagesFollowTheTabAndTheLanguage() {
+    const QStringList roots{folder_.filePath("nowhere"), QStringLiteral(VELORIN_SOURCE_DIR "/help")};
+    QVERIFY(ui::helpPagePath(roots, "Japanese", 1).endsWith("/help/Japanese/file-list.html"));
+    QVERIFY(ui::helpPagePath(roots, "English", 4).endsWith("/help/English/plug-ins.html"));
+    QVERIFY(ui::helpPagePath(roots, "English", -1).endsWith("/help/English/index.html"));
+    // A language without pages falls back to English; a name never leads out of the folder.
+    QVERIFY(ui::helpPagePath(roots, "Klingon", 0).endsWith("/help/English/settings.html"));
+    QVERIFY(ui::helpPagePath(roots, "../English", 0).endsWith("/help/English/settings.html"));
+    QVERIFY(ui::helpPagePath({folder_.filePath("nowhere")}, "English", 0).isEmpty());
   }
 
   void closingWritesTheSettings() {

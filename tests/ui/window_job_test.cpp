@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QProcess>
 #include <QPushButton>
+#include <QDialog>
+#include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
 
@@ -139,6 +141,41 @@ class WindowJobTest : public QObject {
     QTRY_VERIFY(!w.window.isVisible());
     QVERIFY(finished.first().first().value<JobResult>().cancelled);
     QVERIFY(QFile::exists(run.settings()));
+  }
+
+  void namePreviewShowsTheNamesAndConvertsOnOk() {
+    Run run;
+    test::writeGoodBmp(run.in() + "/a.bmp");
+    test::writeGoodBmp(run.in() + "/b.bmp");
+    test::writeGoodBmp(run.out() + "/a.bmp");  // taken: the new one becomes a+1.bmp
+    Window w(test::englishStart(program_, run.settings(), bmpSettings(false)), run);
+    QStringList shown;
+    bool convert = false;
+    w.window.presentDialog = [&](QDialog& dialog) {
+      auto* table = dialog.findChild<QTableWidget*>(QStringLiteral("names"));
+      shown.clear();
+      for (int row = 0; row < table->rowCount(); ++row)
+        shown << table->item(row, 0)->text() + " -> " + table->item(row, 1)->text();
+      shown << table->horizontalHeaderItem(1)->text();
+      return convert;
+    };
+    QTest::mouseClick(control(w.window, 1022), Qt::LeftButton);
+    QCOMPARE(shown, (QStringList{"a.bmp -> a+1.bmp", "b.bmp -> b.bmp", "Output name"}));
+    QVERIFY(!w.window.jobRunning());
+    QCOMPARE(QDir(run.out()).entryList(QDir::Files).size(), 1);
+
+    convert = true;
+    QSignalSpy finished(&w.window.job(), &ui::WindowJob::finished);
+    QTest::mouseClick(control(w.window, 1022), Qt::LeftButton);
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(QDir(run.out()).entryList(QDir::Files), (QStringList{"a+1.bmp", "a.bmp", "b.bmp"}));
+
+    // Nothing checked: the job's own message, and no dialog.
+    for (FileEntry& entry : w.window.fileList().entries()) entry.selected = false;
+    shown.clear();
+    QTest::mouseClick(control(w.window, 1022), Qt::LeftButton);
+    QVERIFY(shown.isEmpty());
+    QCOMPARE(w.messages.last().id, 30006);
   }
 
   void outputsEqualTheHeadlessModes() {
