@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "engine/actions.h"
@@ -11,6 +12,7 @@
 #include "engine/naming.h"
 #include "formats/exif.h"
 #include "formats/input_file.h"
+#include "platform/atomic_file.h"
 #include "platform/files.h"
 
 namespace velorin {
@@ -120,7 +122,7 @@ void prepareWorkspace(const JobRun& run, JobWorkspace& ws) {
 
 ConvertedEntry convertEntry(JobWorkspace& ws, const JobInput& input) {
   ConvertedEntry converted;
-  converted.converted = convertFile(ws, input.entry, input.sourcePath, converted.temporaryPath);
+  converted.converted = convertFile(ws, input.entry, input.sourcePath, converted.temporary);
   if (!converted.converted) {
     converted.failure = ws.failure;
     return converted;
@@ -133,6 +135,31 @@ ConvertedEntry convertEntry(JobWorkspace& ws, const JobInput& input) {
   return converted;
 }
 
+namespace {
+
+// Copies the converted file into the output folder as a file without a name, then links it to the
+// first free output name: nothing is replaced, a reader never sees a part, and a name another
+// writer took in the meantime moves the entry on to the next "+n". "" when the output is in place
+// (flushed to the disk with its folder entry), else the failed step.
+const char* placeOutput(JobRun& run, const JobInput& input, ConvertedEntry& converted, const char* exif,
+                        QString& target) {
+  target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
+  if (target.isEmpty()) return "name";
+  PendingFile output;
+  if (!output.create(run.outputFolder) || !copyFileContents(converted.temporary.path(), output.path()))
+    return "copy";
+  for (int attempt = 0; attempt <= kMaxCollisionNumber; ++attempt) {
+    int error = 0;
+    if (output.linkTo(target, error)) return "";
+    if (error != EEXIST) return "copy";
+    target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
+    if (target.isEmpty()) return "name";
+  }
+  return "name";
+}
+
+}  // namespace
+
 // The per-entry sequence after the conversion: name, copy, follow-up actions, clean up.
 void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) {
   const ConversionSettings& s = run.context.settings;
@@ -140,12 +167,9 @@ void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) 
   report.source = input.display;
   if (converted.converted) {
     const char* exif = converted.hasExifDateTime ? converted.exifDateTime : nullptr;
-    const QString target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
-    if (target.isEmpty()) {
-      report.step = "name";
-    } else if (!copyFileReplacing(converted.temporaryPath, target)) {
-      report.step = "copy";
-    } else {
+    QString target;
+    report.step = placeOutput(run, input, converted, exif, target);
+    if (!report.step[0]) {
       // The output is in place: only now may anything happen to the source.
       if (s.WrTimeCopy || s.CrTimeCopy) {
         if (!run.listJob) {
@@ -163,8 +187,7 @@ void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) 
       report.outputPath = target;
       if (s.HtmlTag) run.htmlRecords.push_back({QFileInfo(target).fileName(), converted.width, converted.height});
     }
-    removeFile(converted.temporaryPath);
-    converted.temporaryPath.clear();
+    converted.temporary.discard();
   } else {
     report.failure = converted.failure;
   }

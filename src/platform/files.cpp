@@ -13,16 +13,6 @@ namespace velorin {
 
 QString temporaryFolder() { return QDir::tempPath(); }
 
-QString createTemporaryFile(const QString& folder) {
-  QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral("tmpXXXXXX")));
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return {};
-  ::close(fd);
-  return QFile::decodeName(name.data());
-}
-
 namespace {
 bool writeAll(int fd, const char* data, ssize_t size) {
   while (size > 0) {
@@ -38,7 +28,7 @@ bool writeAll(int fd, const char* data, ssize_t size) {
 }
 }  // namespace
 
-bool copyFileReplacing(const QString& source, const QString& target) {
+bool copyFileContents(const QString& source, const QString& target) {
   const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   const QByteArray targetName = QFile::encodeName(target);
@@ -61,8 +51,13 @@ bool copyFileReplacing(const QString& source, const QString& target) {
   }
   ::close(in);
   if (::close(out) != 0) ok = false;
-  if (!ok) ::unlink(targetName.constData());
   return ok;
+}
+
+bool copyFileReplacing(const QString& source, const QString& target) {
+  if (copyFileContents(source, target)) return true;
+  ::unlink(QFile::encodeName(target).constData());
+  return false;
 }
 
 bool removeFile(const QString& path) { return ::unlink(QFile::encodeName(path).constData()) == 0; }

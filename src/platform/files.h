@@ -8,8 +8,9 @@ namespace velorin {
 // The user's temporary folder (TMPDIR, else /tmp).
 QString temporaryFolder();
 
-// Creates a new empty file "tmpXXXXXX" in folder and returns its path; empty on failure.
-QString createTemporaryFile(const QString& folder);
+// Copies source into target (created or emptied first); false when anything fails, and the
+// target is then left as it is for its owner to remove.
+bool copyFileContents(const QString& source, const QString& target);
 
 // Copies source over target (replacing it); false when anything fails, and then no partial
 // target is left.
