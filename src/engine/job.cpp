@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <set>
 #include <cerrno>
 #include <cstring>
 
@@ -291,6 +292,20 @@ std::vector<JobInput> pathInputs(const QStringList& paths) {
   return inputs;
 }
 
+// One file given twice as a path (the same path, or two names of one inode) is converted once: converting
+// it twice would give two outputs, or, with IFileDel, start an entry whose source another deletes.
+std::vector<JobInput> withoutDuplicates(std::vector<JobInput> inputs) {
+  std::set<FileIdentity> seen;
+  std::vector<JobInput> unique;
+  unique.reserve(inputs.size());
+  for (JobInput& input : inputs) {
+    FileIdentity identity;
+    if (fileIdentity(input.sourcePath, identity) && !seen.insert(identity).second) continue;
+    unique.push_back(std::move(input));
+  }
+  return unique;
+}
+
 // The list job's checks; 0 when the job may start.
 int checkList(JobContext& context, FileList& list, const QString& inputPathText,
               const QString& outputFolder, bool showChange) {
@@ -376,9 +391,10 @@ JobResult runPathJob(JobContext& context, const QStringList& paths, const QStrin
   if (!isFolder(outputFolder)) return endWith(context, result, text_id::kOutputNotFolder);
   JobRun run(context);
   run.kind = SourceKind::Folder;
-  run.result.selected = paths.size();
+  const std::vector<JobInput> inputs = withoutDuplicates(pathInputs(paths));
+  run.result.selected = static_cast<qsizetype>(inputs.size());
   if (!startRun(run, outputFolder, QString())) return run.result;
-  runLoop(run, pathInputs(paths));
+  runLoop(run, inputs);
   finishJob(run);
   return run.result;
 }
@@ -403,8 +419,9 @@ JobResult previewPathJob(JobContext& context, const QStringList& paths, const QS
                          std::vector<PreviewRow>& rows) {
   JobResult result;
   if (!isFolder(outputFolder)) return endWith(context, result, text_id::kOutputNotFolder);
-  result.selected = paths.size();
-  previewInputs(context, pathInputs(paths), jobOutputFolder(context.settings, outputFolder), true, rows);
+  const std::vector<JobInput> inputs = withoutDuplicates(pathInputs(paths));
+  result.selected = static_cast<qsizetype>(inputs.size());
+  previewInputs(context, inputs, jobOutputFolder(context.settings, outputFolder), true, rows);
   return result;
 }
 

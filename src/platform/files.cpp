@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +59,13 @@ bool copyFileReplacing(const QString& source, const QString& target) {
   if (copyFileContents(source, target)) return true;
   ::unlink(QFile::encodeName(target).constData());
   return false;
+}
+
+bool fileIdentity(const QString& path, FileIdentity& identity) {
+  struct stat info {};
+  if (::stat(QFile::encodeName(path).constData(), &info) != 0) return false;
+  identity = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  return true;
 }
 
 bool removeFile(const QString& path) { return ::unlink(QFile::encodeName(path).constData()) == 0; }

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace velorin {
 
 // The user's temporary folder (TMPDIR, else /tmp).
@@ -17,5 +19,16 @@ bool copyFileContents(const QString& source, const QString& target);
 bool copyFileReplacing(const QString& source, const QString& target);
 
 bool removeFile(const QString& path);
+
+// The device and inode of the file at path (links followed), so that two names of one file can
+// be told apart from two files; false when it cannot be examined.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator<(const FileIdentity& other) const {
+    return device != other.device ? device < other.device : inode < other.inode;
+  }
+};
+bool fileIdentity(const QString& path, FileIdentity& identity);
 
 }  // namespace velorin
