@@ -10,13 +10,7 @@
 
 namespace {
 
-// Screens above this many pixels are skipped: the reader would only allocate for them, which
-// the sanitizers' memory limit reports as a failure.
-constexpr uint64_t kMaxScreenPixels = uint64_t{1} << 22;
-
 void readWhole(const uint8_t* data, size_t size) {
-  if (size >= 10 && uint64_t{velorin::loadLe16(data + 6)} * velorin::loadLe16(data + 8) > kMaxScreenPixels)
-    return;
   velorin::GifReader reader;
   reader.preferFileBackground = size > 0 && (data[size - 1] & 1);
   velorin::ImageRecord record;

@@ -53,8 +53,8 @@ const char kUsage[] =
     "  --quiet          print nothing but errors\n"
     "  --help           show this text\n"
     "\n"
-    "Progress is shown on standard error when it is a terminal. Ctrl-C stops after the files being\n"
-    "converted (a second Ctrl-C ends the program at once).\n"
+    "Progress is shown on standard error when it is a terminal. Ctrl-C (or SIGTERM, SIGHUP) stops\n"
+    "after the files being converted (a second one ends the program at once).\n"
     "\n"
     "Without --convert, PATH... are converted the same way when the setting SdToCvt is on, into\n"
     "SdToPath (or the first file's folder).\n"
@@ -75,7 +75,8 @@ void installInterruptHandler() {
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND;  // a second Ctrl-C takes the default way out
-  sigaction(SIGINT, &action, nullptr);
+  // A closed terminal or a polite kill stops the same way: no output is ever left half written.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 struct Options {

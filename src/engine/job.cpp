@@ -4,6 +4,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <set>
+#include <cerrno>
 #include <cstring>
 
 #include "engine/actions.h"
@@ -11,6 +13,7 @@
 #include "engine/naming.h"
 #include "formats/exif.h"
 #include "formats/input_file.h"
+#include "platform/atomic_file.h"
 #include "platform/files.h"
 
 namespace velorin {
@@ -120,7 +123,7 @@ void prepareWorkspace(const JobRun& run, JobWorkspace& ws) {
 
 ConvertedEntry convertEntry(JobWorkspace& ws, const JobInput& input) {
   ConvertedEntry converted;
-  converted.converted = convertFile(ws, input.entry, input.sourcePath, converted.temporaryPath);
+  converted.converted = convertFile(ws, input.entry, input.sourcePath, converted.temporary);
   if (!converted.converted) {
     converted.failure = ws.failure;
     return converted;
@@ -133,6 +136,31 @@ ConvertedEntry convertEntry(JobWorkspace& ws, const JobInput& input) {
   return converted;
 }
 
+namespace {
+
+// Copies the converted file into the output folder as a file without a name, then links it to the
+// first free output name: nothing is replaced, a reader never sees a part, and a name another
+// writer took in the meantime moves the entry on to the next "+n". "" when the output is in place
+// (flushed to the disk with its folder entry), else the failed step.
+const char* placeOutput(JobRun& run, const JobInput& input, ConvertedEntry& converted, const char* exif,
+                        QString& target) {
+  target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
+  if (target.isEmpty()) return "name";
+  PendingFile output;
+  if (!output.create(run.outputFolder) || !copyFileContents(converted.temporary.path(), output.path()))
+    return "copy";
+  for (int attempt = 0; attempt <= kMaxCollisionNumber; ++attempt) {
+    int error = 0;
+    if (output.linkTo(target, error)) return "";
+    if (error != EEXIST) return "copy";
+    target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
+    if (target.isEmpty()) return "name";
+  }
+  return "name";
+}
+
+}  // namespace
+
 // The per-entry sequence after the conversion: name, copy, follow-up actions, clean up.
 void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) {
   const ConversionSettings& s = run.context.settings;
@@ -140,12 +168,9 @@ void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) 
   report.source = input.display;
   if (converted.converted) {
     const char* exif = converted.hasExifDateTime ? converted.exifDateTime : nullptr;
-    const QString target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
-    if (target.isEmpty()) {
-      report.step = "name";
-    } else if (!copyFileReplacing(converted.temporaryPath, target)) {
-      report.step = "copy";
-    } else {
+    QString target;
+    report.step = placeOutput(run, input, converted, exif, target);
+    if (!report.step[0]) {
       // The output is in place: only now may anything happen to the source.
       if (s.WrTimeCopy || s.CrTimeCopy) {
         if (!run.listJob) {
@@ -163,8 +188,7 @@ void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) 
       report.outputPath = target;
       if (s.HtmlTag) run.htmlRecords.push_back({QFileInfo(target).fileName(), converted.width, converted.height});
     }
-    removeFile(converted.temporaryPath);
-    converted.temporaryPath.clear();
+    converted.temporary.discard();
   } else {
     report.failure = converted.failure;
   }
@@ -268,6 +292,20 @@ std::vector<JobInput> pathInputs(const QStringList& paths) {
   return inputs;
 }
 
+// One file given twice as a path (the same path, or two names of one inode) is converted once: converting
+// it twice would give two outputs, or, with IFileDel, start an entry whose source another deletes.
+std::vector<JobInput> withoutDuplicates(std::vector<JobInput> inputs) {
+  std::set<FileIdentity> seen;
+  std::vector<JobInput> unique;
+  unique.reserve(inputs.size());
+  for (JobInput& input : inputs) {
+    FileIdentity identity;
+    if (fileIdentity(input.sourcePath, identity) && !seen.insert(identity).second) continue;
+    unique.push_back(std::move(input));
+  }
+  return unique;
+}
+
 // The list job's checks; 0 when the job may start.
 int checkList(JobContext& context, FileList& list, const QString& inputPathText,
               const QString& outputFolder, bool showChange) {
@@ -353,9 +391,10 @@ JobResult runPathJob(JobContext& context, const QStringList& paths, const QStrin
   if (!isFolder(outputFolder)) return endWith(context, result, text_id::kOutputNotFolder);
   JobRun run(context);
   run.kind = SourceKind::Folder;
-  run.result.selected = paths.size();
+  const std::vector<JobInput> inputs = withoutDuplicates(pathInputs(paths));
+  run.result.selected = static_cast<qsizetype>(inputs.size());
   if (!startRun(run, outputFolder, QString())) return run.result;
-  runLoop(run, pathInputs(paths));
+  runLoop(run, inputs);
   finishJob(run);
   return run.result;
 }
@@ -380,8 +419,9 @@ JobResult previewPathJob(JobContext& context, const QStringList& paths, const QS
                          std::vector<PreviewRow>& rows) {
   JobResult result;
   if (!isFolder(outputFolder)) return endWith(context, result, text_id::kOutputNotFolder);
-  result.selected = paths.size();
-  previewInputs(context, pathInputs(paths), jobOutputFolder(context.settings, outputFolder), true, rows);
+  const std::vector<JobInput> inputs = withoutDuplicates(pathInputs(paths));
+  result.selected = static_cast<qsizetype>(inputs.size());
+  previewInputs(context, inputs, jobOutputFolder(context.settings, outputFolder), true, rows);
   return result;
 }
 

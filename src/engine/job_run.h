@@ -27,7 +27,7 @@ struct JobInput {
 // What a conversion leaves for the committer once its workspace has moved on to another entry.
 struct ConvertedEntry {
   bool converted = false;
-  QString temporaryPath;  // owned by the committer from here on
+  PendingFile temporary;  // owned by the committer from here on; removed with the entry
   bool hasExifDateTime = false;
   char exifDateTime[20] = {};
   int32_t width = 0;

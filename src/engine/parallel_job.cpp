@@ -13,7 +13,6 @@
 #include <QFileInfo>
 
 #include "engine/job_run.h"
-#include "platform/files.h"
 
 namespace velorin {
 
@@ -140,14 +139,10 @@ void runParallelLoop(JobRun& run, const std::vector<JobInput>& inputs, int worke
   stopAndJoin(queue, threads);
 
   // Stopped: what finished right after the last commit is committed too, in order, up to the first
-  // entry that never started; the temporary files of anything later are removed.
+  // entry that never started; the temporary files of anything later go with their slots.
   for (; index < queue.count && queue.results[index].ready; ++index) {
     commitEntry(run, inputs[index], queue.results[index].result);
     queue.results[index].ready = false;
-  }
-  for (; index < queue.count; ++index) {
-    Slot& slot = queue.results[index];
-    if (slot.ready && !slot.result.temporaryPath.isEmpty()) removeFile(slot.result.temporaryPath);
   }
 }
 

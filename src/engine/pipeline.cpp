@@ -9,6 +9,7 @@
 #include "formats/exif.h"
 #include "formats/jpeg_transform.h"
 #include "imaging/resample.h"
+#include "platform/atomic_file.h"
 #include "platform/files.h"
 #include "sources/zip_reader.h"
 
@@ -440,7 +441,7 @@ bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path, const File
 }
 
 bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
-                     QString& temporaryPath) {
+                     PendingFile& result) {
   ws.failure = {};
   const ConversionSettings& s = ws.settings;
   WorkingImage& image = ws.image;
@@ -462,13 +463,11 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
   }
   JpegTransform transform;
   setJpegTransformRequest(transform, rotation, ws.plan.greyscale, s.Marker, s.Progressive);
-  const QString temporary = createTemporaryFile(ws.temporaryFolder);
-  if (temporary.isEmpty()) return fail(ws, "temporary file", Status::CannotCreate);
-  const std::filesystem::path output(QFile::encodeName(temporary).toStdString());
-  if (!transformJpeg(transform, source.data(), source.size(), output)) {
-    removeFile(temporary);
+  PendingFile temporary;
+  if (!temporary.create(ws.temporaryFolder)) return fail(ws, "temporary file", Status::CannotCreate);
+  const std::filesystem::path output(QFile::encodeName(temporary.path()).toStdString());
+  if (!transformJpeg(transform, source.data(), source.size(), output))
     return fail(ws, "lossless transform", transform.status);
-  }
   // The transform saw the source's components, so it knows whether greyscale changed colours.
   const bool turned = transform.transform != kTransformNone;
   const bool madeGrey = transform.forceGreyscale && transform.sourceIsColour;
@@ -483,52 +482,39 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
   if (!comment.empty()) {
     // The comment goes in while the result is written again from a copy of itself; without a
     // copy the result stands without the comment.
-    const QString copy = createTemporaryFile(ws.temporaryFolder);
-    if (!copy.isEmpty() && copyFileReplacing(temporary, copy)) {
+    PendingFile copy;
+    if (copy.create(ws.temporaryFolder) && copyFileContents(temporary.path(), copy.path())) {
       MappedFile copied;
       Status status = Status::Ok;
       const bool inserted =
-          copied.open(std::filesystem::path(QFile::encodeName(copy).toStdString())) &&
+          copied.open(std::filesystem::path(QFile::encodeName(copy.path()).toStdString())) &&
           insertJpegComment(copied.data(), copied.size(), output, comment, status);
-      copied.close();
-      removeFile(copy);
-      if (!inserted) {
-        removeFile(temporary);
-        return fail(ws, "comment", status == Status::Ok ? Status::Truncated : status);
-      }
-    } else if (!copy.isEmpty()) {
-      removeFile(copy);
+      if (!inserted) return fail(ws, "comment", status == Status::Ok ? Status::Truncated : status);
     }
   }
-  temporaryPath = temporary;
+  result = std::move(temporary);
   return true;
 }
 
 }  // namespace
 
-bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
-                 QString& temporaryPath) {
-  temporaryPath.clear();
-  if (ws.plan.route == ConversionRoute::LosslessTransform)
-    return convertLossless(ws, entry, sourcePath, temporaryPath);
+bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath, PendingFile& result) {
+  result.discard();
+  if (ws.plan.route == ConversionRoute::LosslessTransform) return convertLossless(ws, entry, sourcePath, result);
 
   const bool fromArchive = ws.sourceKind != SourceKind::Folder && entry;
   if (!(fromArchive ? loadFromEntry(ws, *entry) : loadFromPath(ws, sourcePath))) return false;
 
-  const QString temporary = createTemporaryFile(ws.temporaryFolder);
-  bool ok = !temporary.isEmpty();
+  PendingFile temporary;
+  bool ok = temporary.create(ws.temporaryFolder);
   if (!ok) fail(ws, "temporary file", Status::CannotCreate);
   if (ok && !processImage(ws.image, ws.tables)) ok = fail(ws, "processing", Status::NoMemory);
   if (ok)
-    ok = writeOutput(ws, std::filesystem::path(QFile::encodeName(temporary).toStdString()), entry,
+    ok = writeOutput(ws, std::filesystem::path(QFile::encodeName(temporary.path()).toStdString()), entry,
                      sourcePath);
   ws.image.pixels.reset();
-  if (!ok) {
-    if (!temporary.isEmpty()) removeFile(temporary);
-    return false;
-  }
-  temporaryPath = temporary;
-  return true;
+  if (ok) result = std::move(temporary);
+  return ok;
 }
 
 }  // namespace velorin

@@ -19,6 +19,7 @@
 #include "formats/tiff_reader.h"
 #include "formats/tiff_writer.h"
 #include "imaging/processing.h"
+#include "platform/atomic_file.h"
 #include "settings/conversion_settings.h"
 #include "sources/plugin_host.h"
 #include "sources/rar_archive.h"
@@ -94,8 +95,9 @@ bool loadFromMemory(JobWorkspace& workspace, const uint8_t* bytes, size_t length
 bool loadFromEntry(JobWorkspace& workspace, const FileEntry& entry);
 
 // Converts one entry (or the file at sourcePath when the list is a folder) into a new temporary
-// file whose path is returned in temporaryPath. On failure no temporary file is left.
+// file in the workspace's temporary folder, handed over in result. It has no name where the file
+// system allows, so nothing is left in the folder on failure or when the process is killed.
 bool convertFile(JobWorkspace& workspace, const FileEntry* entry, const QString& sourcePath,
-                 QString& temporaryPath);
+                 PendingFile& result);
 
 }  // namespace velorin

@@ -123,6 +123,22 @@ void placeOnScreen(const GifReader& r, const uint8_t* decoded, ImageRecord& reco
   }
 }
 
+}  // namespace
+
+bool gifSizesPlausible(uint64_t screenPixels, uint64_t imagePixels, uint64_t dataBytes) {
+  // An LZW code of at least 3 bits stands for at most 4096 pixels, so a byte of data describes at
+  // most 10923 of them. Large sizes (over 16 megapixels) must be within 64 times what the data
+  // can describe: the image against its data, the screen against the part of it the image covers.
+  constexpr uint64_t kLarge = uint64_t{1} << 24;
+  constexpr uint64_t kMargin = 64;
+  const uint64_t describable = dataBytes * 10923;
+  if (imagePixels > kLarge && imagePixels > kMargin * describable) return false;
+  const uint64_t covered = imagePixels < describable ? imagePixels : describable;
+  return screenPixels <= kLarge || screenPixels <= kMargin * covered;
+}
+
+namespace {
+
 bool decodeImage(GifReader& r, const uint8_t* p, uint8_t* globalTable) {
   const uint8_t* end = r.dataEnd;
   if (end - p < 10) return fail(r, Status::NotFormat);
@@ -152,14 +168,16 @@ bool decodeImage(GifReader& r, const uint8_t* p, uint8_t* globalTable) {
   if (!table) return fail(r, Status::NotFormat);
 
   const uint64_t imageSize = uint64_t{r.imageWidth} * r.imageHeight;
-  PixelBuffer decoded;
-  if (!decoded.allocate(imageSize)) return fail(r, Status::NoMemory);
   if (end - p < 2) return fail(r, Status::NotFormat);
   const int minimumCodeSize = *p++;
   if (minimumCodeSize < 2 || minimumCodeSize > 8) return fail(r, Status::NotFormat);
   PixelBuffer gathered;
   const Status gatherStatus = gatherData(p, end, gathered);
   if (gatherStatus != Status::Ok) return fail(r, gatherStatus);
+  if (!gifSizesPlausible(uint64_t{r.screenWidth} * r.screenHeight, imageSize, gathered.size()))
+    return fail(r, Status::BadImage);
+  PixelBuffer decoded;
+  if (!decoded.allocate(imageSize)) return fail(r, Status::NoMemory);
   if (decodeGifLzw(gathered.data(), gathered.size(), minimumCodeSize, decoded.data(),
                    decoded.size()) < 0)
     return fail(r, Status::NoMemory);

@@ -51,4 +51,8 @@ bool readGifMemory(GifReader& reader, const uint8_t* bytes, size_t length, Image
 int64_t decodeGifLzw(const uint8_t* data, size_t size, int minimumCodeSize, uint8_t* output,
                      size_t outputSize);
 
+// Whether a GIF's logical screen and first image are plausible for the image data that follows
+// them; huge sizes that tiny data claims are refused before anything is allocated.
+bool gifSizesPlausible(uint64_t screenPixels, uint64_t imagePixels, uint64_t dataBytes);
+
 }  // namespace velorin

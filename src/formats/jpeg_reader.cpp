@@ -25,6 +25,19 @@ int32_t pelsPerMetre(uint8_t unit, uint16_t density) {
   return 0;
 }
 
+}  // namespace
+
+bool entropyDataPlausible(uint64_t pixels, uint64_t entropyBytes) {
+  // Every 8 x 8 block costs at least one bit of DC code in the first scan, so a byte covers at
+  // most 512 pixels of one component. A picture of over 16 megapixels whose data after the
+  // header could not cover an eighth of it is refused before its block is allocated; smaller
+  // pictures, and normally truncated photographs, decode with the missing rows grey.
+  constexpr uint64_t kLargePicture = uint64_t{1} << 24;
+  return pixels <= kLargePicture || entropyBytes >= pixels / 4096;
+}
+
+namespace {
+
 // The library calls of one decode. Only plain data lives in this frame, so the error exit's
 // longjmp skips no destructor; the record's block is released by the caller on failure.
 bool decodeStream(JpegReader& reader) {
@@ -42,6 +55,11 @@ bool decodeStream(JpegReader& reader) {
   jpeg_create_decompress(&cinfo);
   setJpegMemorySource(&cinfo, reader.dataStart, reader.length());
   jpeg_read_header(&cinfo, TRUE);
+  if (!entropyDataPlausible(uint64_t{cinfo.image_width} * cinfo.image_height, cinfo.src->bytes_in_buffer)) {
+    reader.status = Status::BadImage;
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
   if (reader.targetWidth > 0 && reader.targetHeight > 0) {
     cinfo.scale_num = 1;
     cinfo.scale_denom = jpegScaleDenominator(cinfo.image_width, cinfo.image_height,

@@ -33,4 +33,8 @@ bool readJpegMemory(JpegReader& reader, const uint8_t* bytes, size_t length, Ima
 int jpegScaleDenominator(uint32_t width, uint32_t height, uint32_t targetWidth,
                          uint32_t targetHeight);
 
+// Whether entropyBytes of data after the header can plausibly describe a picture of this many
+// pixels; see the bound in jpeg_reader.cpp.
+bool entropyDataPlausible(uint64_t pixels, uint64_t entropyBytes);
+
 }  // namespace velorin

@@ -52,6 +52,16 @@ size_t MemoryArchiveSource::readAt(uint64_t offset, uint8_t* out, size_t count) 
   return n;
 }
 
+namespace {
+// Whether a member's data has the CRC its headers record.
+bool memberCrcMatches(const PixelBuffer& block, uint64_t size, uint32_t recorded) {
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+  return true;
+#endif
+  return zipCrc32(0, block.data(), size) == recorded;
+}
+}  // namespace
+
 uint32_t zipCrc32(uint32_t crc, const uint8_t* bytes, size_t length) {
   return crc32Update(crc, bytes, length);
 }
@@ -243,7 +253,7 @@ bool extractZipMember(const ArchiveSource& source, uint32_t position, PixelBuffe
     if (uncompressedSize > available) return false;
     if (!block.allocate(uncompressedSize)) return false;
     if (!readExactly(source, dataStart, block.data(), uncompressedSize) ||
-        zipCrc32(0, block.data(), uncompressedSize) != crc) {
+        !memberCrcMatches(block, uncompressedSize, crc)) {
       block.reset();
       return false;
     }
@@ -259,7 +269,7 @@ bool extractZipMember(const ArchiveSource& source, uint32_t position, PixelBuffe
   }
   if (!readExactly(source, dataStart, input.data(), compressedSize) ||
       !inflateInto(input.data(), compressedSize, block.data(), uncompressedSize) ||
-      zipCrc32(0, block.data(), uncompressedSize) != crc) {
+      !memberCrcMatches(block, uncompressedSize, crc)) {
     block.reset();
     return false;
   }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace velorin {
 
@@ -33,6 +34,97 @@ QString finalTarget(const QString& path) {
   return info.isSymLink() ? info.symLinkTarget() : path;
 }
 }  // namespace
+
+PendingFile::~PendingFile() { discard(); }
+
+PendingFile::PendingFile(PendingFile&& other) noexcept { *this = std::move(other); }
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+  if (this == &other) return *this;
+  discard();
+  fd_ = std::exchange(other.fd_, -1);
+  folder_ = std::move(other.folder_);
+  path_ = std::move(other.path_);
+  hiddenName_ = std::move(other.hiddenName_);
+  linked_ = std::exchange(other.linked_, false);
+  other.path_.clear();
+  other.hiddenName_.clear();
+  return *this;
+}
+
+bool PendingFile::create(const QString& folder) {
+  discard();
+  const QByteArray folderName = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+  fd_ = ::open(folderName.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+  if (fd_ >= 0) {
+    // Writers open files by name; the descriptor's link in /proc is one, where /proc is there.
+    const QString procPath = QStringLiteral("/proc/self/fd/%1").arg(fd_);
+    if (::access(QFile::encodeName(procPath).constData(), W_OK) == 0) {
+      folder_ = folder;
+      path_ = procPath;
+      return true;
+    }
+    ::close(fd_);
+    fd_ = -1;
+  }
+  // No unnamed files here: a hidden name that a later run can tell from an output.
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    const QString name = QStringLiteral(".velorin-%1.part").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                 QLatin1Char('0'));
+    hiddenName_ = QFile::encodeName(QDir(folder).filePath(name));
+    fd_ = ::open(hiddenName_.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) {
+    hiddenName_.clear();
+    return false;
+  }
+  folder_ = folder;
+  path_ = QFile::decodeName(hiddenName_);
+  return true;
+}
+
+bool PendingFile::linkTo(const QString& target, int& error) {
+  error = 0;
+  if (fd_ < 0 || linked_) {
+    error = EBADF;
+    return false;
+  }
+  if (::fsync(fd_) != 0) {
+    error = errno;
+    return false;
+  }
+  const QByteArray targetName = QFile::encodeName(target);
+  const int result = hiddenName_.isEmpty()
+                         ? ::linkat(AT_FDCWD, QFile::encodeName(path_).constData(), AT_FDCWD,
+                                    targetName.constData(), AT_SYMLINK_FOLLOW)
+                         : ::link(hiddenName_.constData(), targetName.constData());
+  if (result != 0) {
+    error = errno;
+    return false;
+  }
+  linked_ = true;
+  syncFolder(QFileInfo(target).absolutePath());
+  discard();
+  return true;
+}
+
+void PendingFile::discard() {
+  if (!hiddenName_.isEmpty()) ::unlink(hiddenName_.constData());
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  hiddenName_.clear();
+  path_.clear();
+  linked_ = false;
+}
+
+bool syncFolder(const QString& folder) {
+  const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  const bool ok = ::fsync(dir) == 0;
+  ::close(dir);
+  return ok;
+}
 
 bool replaceFileContents(const QString& path, const QByteArray& bytes) {
   const QString target = finalTarget(path);
@@ -65,11 +157,7 @@ bool replaceFileContents(const QString& path, const QByteArray& bytes) {
     return false;
   }
   // Make the rename itself durable; a failure here no longer loses anything.
-  const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  syncFolder(info.absolutePath());
   return true;
 }
 

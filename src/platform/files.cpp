@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,16 +13,6 @@
 namespace velorin {
 
 QString temporaryFolder() { return QDir::tempPath(); }
-
-QString createTemporaryFile(const QString& folder) {
-  QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral("tmpXXXXXX")));
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return {};
-  ::close(fd);
-  return QFile::decodeName(name.data());
-}
 
 namespace {
 bool writeAll(int fd, const char* data, ssize_t size) {
@@ -38,7 +29,7 @@ bool writeAll(int fd, const char* data, ssize_t size) {
 }
 }  // namespace
 
-bool copyFileReplacing(const QString& source, const QString& target) {
+bool copyFileContents(const QString& source, const QString& target) {
   const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   const QByteArray targetName = QFile::encodeName(target);
@@ -61,8 +52,20 @@ bool copyFileReplacing(const QString& source, const QString& target) {
   }
   ::close(in);
   if (::close(out) != 0) ok = false;
-  if (!ok) ::unlink(targetName.constData());
   return ok;
+}
+
+bool copyFileReplacing(const QString& source, const QString& target) {
+  if (copyFileContents(source, target)) return true;
+  ::unlink(QFile::encodeName(target).constData());
+  return false;
+}
+
+bool fileIdentity(const QString& path, FileIdentity& identity) {
+  struct stat info {};
+  if (::stat(QFile::encodeName(path).constData(), &info) != 0) return false;
+  identity = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  return true;
 }
 
 bool removeFile(const QString& path) { return ::unlink(QFile::encodeName(path).constData()) == 0; }

@@ -3,18 +3,32 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace velorin {
 
 // The user's temporary folder (TMPDIR, else /tmp).
 QString temporaryFolder();
 
-// Creates a new empty file "tmpXXXXXX" in folder and returns its path; empty on failure.
-QString createTemporaryFile(const QString& folder);
+// Copies source into target (created or emptied first); false when anything fails, and the
+// target is then left as it is for its owner to remove.
+bool copyFileContents(const QString& source, const QString& target);
 
 // Copies source over target (replacing it); false when anything fails, and then no partial
 // target is left.
 bool copyFileReplacing(const QString& source, const QString& target);
 
 bool removeFile(const QString& path);
+
+// The device and inode of the file at path (links followed), so that two names of one file can
+// be told apart from two files; false when it cannot be examined.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator<(const FileIdentity& other) const {
+    return device != other.device ? device < other.device : inode < other.inode;
+  }
+};
+bool fileIdentity(const QString& path, FileIdentity& identity);
 
 }  // namespace velorin

@@ -71,13 +71,11 @@ TEST(ArchiveInput, ZipMembersConvertByteForByteLikeFolderFiles) {
   fromZip->archivePath = archive;
   for (const MemberEntry& member : list->entries) {
     const FileEntry entry = entryFor(member);
-    QString outFolder, outZip;
+    PendingFile outFolder, outZip;
     ASSERT_TRUE(convertFile(*fromFolder, nullptr, q(folder / member.fileName.toStdString()), outFolder));
     ASSERT_TRUE(convertFile(*fromZip, &entry, QString(), outZip)) << member.fileName.toStdString();
-    EXPECT_EQ(fileBytes(outFolder), fileBytes(outZip)) << member.fileName.toStdString();
+    EXPECT_EQ(fileBytes(outFolder.path()), fileBytes(outZip.path())) << member.fileName.toStdString();
     EXPECT_EQ(fromZip->image.sourceFileTime, member.fileTime);
-    QFile::remove(outFolder);
-    QFile::remove(outZip);
   }
   // The archive itself is never changed by reading its members.
   EXPECT_EQ(fileBytes(archive), test::makeZip(members));
@@ -244,12 +242,10 @@ TEST(PluginArchiveInput, SevenZipAndLzhMembersConvertLikeFolderFiles) {
     ASSERT_EQ(list->entries.size(), files.size());
     for (const MemberEntry& member : list->entries) {
       const FileEntry entry = entryFor(member);
-      QString outFolder, outArchive;
+      PendingFile outFolder, outArchive;
       ASSERT_TRUE(convertFile(*fromFolder, nullptr, q(folder / member.fileName.toStdString()), outFolder));
       ASSERT_TRUE(convertFile(*fromArchive, &entry, QString(), outArchive)) << archiveName << " " << member.fileName.toStdString();
-      EXPECT_EQ(fileBytes(outFolder), fileBytes(outArchive));
-      QFile::remove(outFolder);
-      QFile::remove(outArchive);
+      EXPECT_EQ(fileBytes(outFolder.path()), fileBytes(outArchive.path()));
     }
   }
 }
@@ -261,13 +257,12 @@ TEST(PluginFallback, NetpbmFilesConvertThroughThePlugins) {
   ConversionSettings settings;
   settings.OFmt = 0;
   auto ws = createJobWorkspace(settings);
-  QString out;
+  PendingFile out;
   EXPECT_FALSE(convertFile(*ws, nullptr, q(folder / "a.ppm"), out));  // no plug-in folder
   ws->pluginFolder = kShippedPlugins;
   ASSERT_TRUE(convertFile(*ws, nullptr, q(folder / "a.ppm"), out));
   EXPECT_EQ(ws->image.workWidth, 2);
   EXPECT_EQ(ws->image.sourceFormat, 0);
-  QFile::remove(out);
 }
 
 TEST(PluginFallback, AFileTheBuiltInReaderRefusesIsOfferedToThePlugins) {
@@ -357,9 +352,8 @@ TEST(ArchiveInput, TwentyJpegMembersConvertLikeTheSameFiles) {
   ConversionSettings settings;
   settings.OFmt = 0;
   auto fromFolder = createJobWorkspace(settings);
-  QString probe;
+  PendingFile probe;
   if (!convertFile(*fromFolder, nullptr, q(jpegs[0]), probe)) GTEST_SKIP() << "the JPEG reader is not built yet";
-  QFile::remove(probe);
 
   test::TempFolder folder;
   std::vector<test::ZipMember> members;
@@ -373,14 +367,12 @@ TEST(ArchiveInput, TwentyJpegMembersConvertLikeTheSameFiles) {
   ASSERT_EQ(list->entries.size(), 20u);
   for (size_t i = 0; i < jpegs.size(); ++i) {
     const FileEntry entry = entryFor(list->entries[i]);
-    QString outFolder, outZip;
+    PendingFile outFolder, outZip;
     const bool folderOk = convertFile(*fromFolder, nullptr, q(jpegs[i]), outFolder);
     EXPECT_EQ(convertFile(*fromZip, &entry, QString(), outZip), folderOk) << jpegs[i];
     if (folderOk) {
-      EXPECT_EQ(fileBytes(outFolder), fileBytes(outZip)) << jpegs[i];
+      EXPECT_EQ(fileBytes(outFolder.path()), fileBytes(outZip.path())) << jpegs[i];
     }
-    QFile::remove(outFolder);
-    QFile::remove(outZip);
   }
 }
 

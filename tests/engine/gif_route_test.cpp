@@ -67,13 +67,12 @@ class GifRoute : public testing::Test {
                bool fileBackground = true) {
     auto ws = workspace();
     ws->fileBackground = fileBackground;
-    QString temporary;
+    PendingFile temporary;
     if (!convertFile(*ws, nullptr, q(input), temporary)) {
       ADD_FAILURE() << ws->failure.stage << " " << static_cast<int>(ws->failure.status);
       return false;
     }
-    output_ = test::readBytes(QFile::encodeName(temporary).toStdString());
-    QFile::remove(temporary);
+    output_ = test::readBytes(QFile::encodeName(temporary.path()).toStdString());
     return readGifMemory(reader, output_.data(), output_.size(), back);
   }
   ConversionSettings settings_;

@@ -55,12 +55,11 @@ struct Converted {
 
 Converted convert(const ConversionSettings& settings, const std::filesystem::path& source) {
   auto ws = createJobWorkspace(settings);
-  QString temporary;
+  PendingFile temporary;
   Converted result;
   result.ok = convertFile(*ws, nullptr, q(source), temporary);
   if (result.ok) {
-    result.bytes = test::readBytes(QFile::encodeName(temporary).toStdString());
-    QFile::remove(temporary);
+    result.bytes = test::readBytes(QFile::encodeName(temporary.path()).toStdString());
   }
   return result;
 }
@@ -273,10 +272,9 @@ TEST(LosslessPipeline, ExifOrientationTurnsPictureAndThumbnailAndIsReset) {
   s.TurOpt = 4;
   s.NameSet = 1;
   auto ws = createJobWorkspace(s);
-  QString temporary;
+  PendingFile temporary;
   ASSERT_TRUE(convertFile(*ws, nullptr, q(path), temporary));
-  const auto out = test::readBytes(QFile::encodeName(temporary).toStdString());
-  QFile::remove(temporary);
+  const auto out = test::readBytes(QFile::encodeName(temporary.path()).toStdString());
   EXPECT_EQ(test::readBytes(path), source);
   EXPECT_EQ(ws->image.exifOrientation, 6);
   EXPECT_TRUE(ws->image.hasExifDateTime);
@@ -351,7 +349,7 @@ TEST(LosslessPipeline, CorruptSourceLeavesNoTemporaryFile) {
   test::writeBytes(path, {0xFF, 0xD8, 0xFF, 0xD9, 0, 0, 0, 0});
   auto ws = createJobWorkspace(lossless());
   ws->temporaryFolder = q(temporaryFolder);
-  QString temporary;
+  PendingFile temporary;
   EXPECT_FALSE(convertFile(*ws, nullptr, q(path), temporary));
   EXPECT_TRUE(std::filesystem::is_empty(temporaryFolder));
 }

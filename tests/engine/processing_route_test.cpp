@@ -31,11 +31,10 @@ bool convertAndReload(ConversionSettings settings, const std::filesystem::path& 
                       WorkingImage*& result, std::unique_ptr<JobWorkspace>& reader) {
   auto ws = createJobWorkspace(settings);
   if (!ws) return false;
-  QString temporary;
+  PendingFile temporary;
   if (!convertFile(*ws, nullptr, q(source), temporary)) return false;
   reader = createJobWorkspace(ConversionSettings{});
-  const bool loaded = reader && loadFromPath(*reader, temporary);
-  QFile::remove(temporary);
+  const bool loaded = reader && loadFromPath(*reader, temporary.path());
   result = loaded ? &reader->image : nullptr;
   return loaded;
 }
