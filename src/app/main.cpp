@@ -4,12 +4,9 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include <csignal>
 #include <thread>
 #include <algorithm>
 #include <cstdio>
-#include <termios.h>
-#include <unistd.h>
 
 #include "app/window_mode.h"
 #include "engine/archive_members.h"
@@ -22,6 +19,7 @@
 #include "imaging/image.h"
 #include "platform/huge_pages.h"
 #include "platform/paths.h"
+#include "platform/terminal.h"
 #include "settings/run_settings.h"
 #include "sources/plugin_host.h"
 
@@ -62,22 +60,7 @@ const char kUsage[] =
     "Exit status: 0 when every file converted, 1 when some failed or the job was stopped, 2 for an\n"
     "error that kept the job from running.\n";
 
-volatile std::sig_atomic_t cancelSignalled = 0;
-
-void onInterrupt(int) {
-  cancelSignalled = 1;
-  static const char kNote[] = "\nvelorin: stopping after the files being converted\n";
-  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
-}
-
-void installInterruptHandler() {
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;  // a second Ctrl-C takes the default way out
-  // A closed terminal or a polite kill stops the same way: no output is ever left half written.
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
+const char kInterruptNote[] = "\nvelorin: stopping after the files being converted\n";
 
 struct Options {
   velorin::ConversionSettings settings;
@@ -93,7 +76,7 @@ struct Options {
 // The job's host on a terminal: progress on standard error, messages as text.
 class HeadlessHost : public velorin::JobHost {
  public:
-  explicit HeadlessHost(bool quiet) : quiet_(quiet), drawProgress_(!quiet && ::isatty(STDERR_FILENO)) {}
+  explicit HeadlessHost(bool quiet) : quiet_(quiet), drawProgress_(!quiet && velorin::standardErrorIsTerminal()) {}
 
   void setProgressRange(qsizetype maximum) override { maximum_ = maximum; }
   void setProgressPosition(qsizetype position) override {
@@ -124,27 +107,17 @@ class HeadlessHost : public velorin::JobHost {
     }
     return true;
   }
-  bool cancelRequested() override { return cancelSignalled != 0; }
+  bool cancelRequested() override { return velorin::interruptRequested(); }
   // Asked on the terminal without echo; without a terminal to ask on, the member fails.
   bool askPassword(QString& password) override {
-    if (!::isatty(STDIN_FILENO)) return false;
+    if (!velorin::standardInputIsTerminal()) return false;
     clearProgressLine();
     std::fputs("Password: ", stderr);
     std::fflush(stderr);
-    termios saved {};
-    const bool silenced = tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (silenced) {
-      termios quiet = saved;
-      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    char line[1024];
-    const bool typed = std::fgets(line, sizeof line, stdin) != nullptr;
-    if (silenced) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    QByteArray text;
+    const bool typed = velorin::readLineWithoutEcho(text);
     std::fputs("\n", stderr);
     if (!typed) return false;
-    QByteArray text(line);
-    while (text.endsWith('\n') || text.endsWith('\r')) text.chop(1);
     password = QString::fromLocal8Bit(text);
     return true;
   }
@@ -256,7 +229,7 @@ int runConvert(Options& options) {
     return someInputsMissing || static_cast<qsizetype>(rows.size()) < result.selected ? 1 : 0;
   }
 
-  installInterruptHandler();
+  velorin::installInterruptHandler(kInterruptNote);
   const velorin::JobResult result = listJob ? velorin::runListJob(context, list, listInput, outputFolder)
                                             : velorin::runPathJob(context, paths, outputFolder);
   if (result.errorId == 0 && !options.jobOptions.EndMes && !options.quiet)

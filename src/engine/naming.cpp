@@ -2,19 +2,14 @@
 
 #include <QFile>
 
-#include <limits.h>
-
 #include <vector>
 
 #include "platform/directory.h"
+#include "platform/files.h"
 
 namespace velorin {
 
 namespace {
-
-// A file name may have NAME_MAX bytes; a path PATH_MAX bytes with its terminating zero.
-constexpr qsizetype kMaxNameBytes = NAME_MAX;
-constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 
 QString serialNumber(int64_t number, int32_t digits) {
   const bool negative = number < 0;
@@ -77,7 +72,7 @@ QString joinPath(const QString& folder, const QString& name) {
 }
 
 bool fitsPathLimits(const QString& folder, const QString& name) {
-  return QFile::encodeName(name).size() <= kMaxNameBytes &&
+  return QFile::encodeName(name).size() <= kMaxFileNameBytes &&
          QFile::encodeName(joinPath(folder, name)).size() <= kMaxPathBytes;
 }
 

@@ -7,11 +7,6 @@
 
 namespace velorin {
 
-FileTime fileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
-  constexpr int64_t kTicksFrom1601To1970 = 116444736000000000;
-  return seconds * 10000000 + nanoseconds / 100 + kTicksFrom1601To1970;
-}
-
 bool MappedFile::open(const std::filesystem::path& path, bool copyOnWrite) {
   close();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -29,7 +24,7 @@ bool MappedFile::open(const std::filesystem::path& path, bool copyOnWrite) {
     if (ok) {
       data_ = static_cast<uint8_t*>(view);
       size_ = static_cast<size_t>(info.st_size);
-      lastWriteTime_ = fileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+      lastWriteTime_ = fileTimeFromPosix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
     }
   }
   ::close(fd);

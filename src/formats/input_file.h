@@ -12,9 +12,6 @@
 
 namespace velorin {
 
-// FileTime of a POSIX time (seconds and nanoseconds since 1970).
-FileTime fileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
-
 class MappedFile {
  public:
   MappedFile() = default;

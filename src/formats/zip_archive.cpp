@@ -24,7 +24,7 @@ bool FileArchiveSource::open(const std::filesystem::path& path) {
     return false;
   }
   size_ = static_cast<uint64_t>(info.st_size);
-  lastWriteTime_ = fileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+  lastWriteTime_ = fileTimeFromPosix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
   return true;
 }
 

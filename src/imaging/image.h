@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "imaging/file_time.h"
+
 namespace velorin {
 
 enum class Status : int32_t {
@@ -116,9 +118,6 @@ struct RgbQuad {
   uint8_t reserved = 0;
   bool operator==(const RgbQuad&) const = default;
 };
-
-// Signed count of 100-ns ticks since 1601-01-01 UTC.
-using FileTime = int64_t;
 
 // Which reader produced a record; the same numbers as the file-type detector.
 enum SourceFormat : int32_t {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/image.h"
+#include "imaging/file_time.h"
 
 namespace velorin {
 

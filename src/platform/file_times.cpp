@@ -7,26 +7,6 @@
 
 namespace velorin {
 
-namespace {
-constexpr int64_t kTicksPerSecond = 10000000;
-constexpr int64_t kTicksFrom1601To1970 = 116444736000000000;
-}  // namespace
-
-FileTime fileTimeFromPosix(int64_t seconds, int64_t nanoseconds) {
-  return seconds * kTicksPerSecond + nanoseconds / 100 + kTicksFrom1601To1970;
-}
-
-void posixFromFileTime(FileTime time, int64_t& seconds, int64_t& nanoseconds) {
-  const int64_t sinceEpoch = time - kTicksFrom1601To1970;
-  seconds = sinceEpoch / kTicksPerSecond;
-  int64_t rest = sinceEpoch % kTicksPerSecond;
-  if (rest < 0) {  // times before 1970 round towards minus infinity
-    rest += kTicksPerSecond;
-    --seconds;
-  }
-  nanoseconds = rest * 100;
-}
-
 bool readFileTimesAt(int folderFd, const char* name, FileTimes& times) {
   struct statx info {};
   if (statx(folderFd, name, AT_STATX_SYNC_AS_STAT, STATX_MTIME | STATX_BTIME, &info) != 0)

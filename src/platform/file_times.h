@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "imaging/image.h"
+#include "imaging/file_time.h"
 
 namespace velorin {
 
@@ -14,9 +14,6 @@ struct FileTimes {
   FileTime lastWrite = 0;
   FileTime creation = 0;  // 0 when the file system keeps no birth time
 };
-
-FileTime fileTimeFromPosix(int64_t seconds, int64_t nanoseconds);
-void posixFromFileTime(FileTime time, int64_t& seconds, int64_t& nanoseconds);
 
 // The times of the file at path (links followed); false when it cannot be examined.
 bool readFileTimes(const QString& path, FileTimes& times);

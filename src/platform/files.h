@@ -4,8 +4,13 @@
 #include <QString>
 
 #include <cstdint>
+#include <limits.h>
 
 namespace velorin {
+
+// The longest file name in bytes, and the longest path in bytes without its terminating zero.
+inline constexpr qsizetype kMaxFileNameBytes = NAME_MAX;
+inline constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 
 // The user's temporary folder (TMPDIR, else /tmp).
 QString temporaryFolder();

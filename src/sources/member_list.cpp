@@ -17,8 +17,7 @@ FileTime dosTimeToFileTime(uint16_t dosDate, uint16_t dosTime) {
   const QTime time(dosTime >> 11, (dosTime >> 5) & 63, (dosTime & 31) * 2);
   if (!date.isValid() || !time.isValid()) return 0;
   const QDateTime local(date, time, Qt::LocalTime);
-  constexpr int64_t kTicksFrom1601To1970 = 116444736000000000;
-  return local.toMSecsSinceEpoch() * 10000 + kTicksFrom1601To1970;
+  return fileTimeFromUnixMilliseconds(local.toMSecsSinceEpoch());
 }
 
 }  // namespace velorin

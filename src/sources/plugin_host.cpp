@@ -1,7 +1,6 @@
 #include "sources/plugin_host.h"
 
-#include <dlfcn.h>
-
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "formats/plugin_dib.h"
+#include "platform/shared_library.h"
 #include "platform/paths.h"
 #include "velorin_spi.h"
 
@@ -43,18 +43,18 @@ int progressCallback(int, int, intptr_t) { return 0; }
 class LoadedPlugin {
  public:
   explicit LoadedPlugin(const QString& path) {
-    handle_ = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    handle_ = openSharedLibrary(path);
     if (!handle_) return;
-    info = reinterpret_cast<GetPluginInfoFunction>(dlsym(handle_, "GetPluginInfo"));
-    isSupported = reinterpret_cast<IsSupportedFunction>(dlsym(handle_, "IsSupported"));
-    pictureInfo = reinterpret_cast<GetPictureInfoFunction>(dlsym(handle_, "GetPictureInfo"));
-    picture = reinterpret_cast<GetPictureFunction>(dlsym(handle_, "GetPicture"));
-    archiveInfo = reinterpret_cast<GetArchiveInfoFunction>(dlsym(handle_, "GetArchiveInfo"));
-    file = reinterpret_cast<GetFileFunction>(dlsym(handle_, "GetFile"));
-    configuration = reinterpret_cast<ConfigurationDlgFunction>(dlsym(handle_, "ConfigurationDlg"));
+    info = reinterpret_cast<GetPluginInfoFunction>(sharedLibrarySymbol(handle_, "GetPluginInfo"));
+    isSupported = reinterpret_cast<IsSupportedFunction>(sharedLibrarySymbol(handle_, "IsSupported"));
+    pictureInfo = reinterpret_cast<GetPictureInfoFunction>(sharedLibrarySymbol(handle_, "GetPictureInfo"));
+    picture = reinterpret_cast<GetPictureFunction>(sharedLibrarySymbol(handle_, "GetPicture"));
+    archiveInfo = reinterpret_cast<GetArchiveInfoFunction>(sharedLibrarySymbol(handle_, "GetArchiveInfo"));
+    file = reinterpret_cast<GetFileFunction>(sharedLibrarySymbol(handle_, "GetFile"));
+    configuration = reinterpret_cast<ConfigurationDlgFunction>(sharedLibrarySymbol(handle_, "ConfigurationDlg"));
   }
   ~LoadedPlugin() {
-    if (handle_) dlclose(handle_);
+    closeSharedLibrary(handle_);
   }
   LoadedPlugin(const LoadedPlugin&) = delete;
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;
@@ -124,7 +124,7 @@ bool readHeader(const QString& path, std::vector<uint8_t>& header, ImageRecord* 
   if (file.read(reinterpret_cast<char*>(header.data()), kPluginHeaderBytes) <= 0) return false;
   if (record) {
     record->sourceFileSize = static_cast<uint32_t>(size);
-    record->sourceFileTime = QFileInfo(path).lastModified().toMSecsSinceEpoch() * 10000 + 116444736000000000;
+    record->sourceFileTime = fileTimeFromUnixMilliseconds(QFileInfo(path).lastModified().toMSecsSinceEpoch());
   }
   return true;
 }
@@ -228,7 +228,7 @@ std::optional<MemberList> listArchiveWithPlugin(PluginHost& host, const QString&
   const auto* records = static_cast<const SpiFileInfo*>(spiLocalLock(table.handle));
   MemberList list;
   list.capacity = static_cast<uint32_t>(std::min<size_t>(count, UINT32_MAX));
-  list.archiveTime = QFileInfo(archivePath).lastModified().toMSecsSinceEpoch() * 10000 + 116444736000000000;
+  list.archiveTime = fileTimeFromUnixMilliseconds(QFileInfo(archivePath).lastModified().toMSecsSinceEpoch());
   static const uint8_t kNoMethod[8] = {};
   for (size_t i = 0; i < count; ++i) {
     SpiFileInfo record;
@@ -241,7 +241,7 @@ std::optional<MemberList> listArchiveWithPlugin(PluginHost& host, const QString&
     splitMemberPath(folder + fieldText(record.filename, sizeof record.filename), entry);
     entry.position = record.position;
     entry.size = static_cast<uint32_t>(std::min<uint64_t>(record.filesize, UINT32_MAX));
-    entry.fileTime = (record.timestamp + 11644473600LL) * 10000000LL;
+    entry.fileTime = fileTimeFromPosix(record.timestamp, 0);
     list.entries.push_back(std::move(entry));
   }
   if (list.entries.empty()) return std::nullopt;

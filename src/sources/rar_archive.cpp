@@ -1,6 +1,5 @@
 #include "sources/rar_archive.h"
-
-#include <dlfcn.h>
+#include "platform/shared_library.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -32,8 +31,6 @@ QStringList candidateFiles(const QString& pluginFolder) {
   if (!shipped.isEmpty()) files << shipped + QLatin1Char('/') + shippedName;
   return files;
 }
-
-FileTime fileTimeOfMSecs(qint64 msecs) { return msecs * 10000 + 116444736000000000; }
 
 int rarCallback(unsigned int message, long userData, long p1, long p2) {
   auto* context = reinterpret_cast<RarContext*>(userData);
@@ -123,12 +120,12 @@ RarLibrary& RarLibrary::operator=(RarLibrary&& other) noexcept {
 }
 
 bool RarLibrary::load(const QString& file) {
-  handle_ = dlopen(QFile::encodeName(file).constData(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = openSharedLibrary(file);
   if (!handle_) return false;
-  openArchive = reinterpret_cast<RAROpenArchiveExFunction>(dlsym(handle_, "RAROpenArchiveEx"));
-  closeArchive = reinterpret_cast<RARCloseArchiveFunction>(dlsym(handle_, "RARCloseArchive"));
-  readHeader = reinterpret_cast<RARReadHeaderExFunction>(dlsym(handle_, "RARReadHeaderEx"));
-  processFile = reinterpret_cast<RARProcessFileWFunction>(dlsym(handle_, "RARProcessFileW"));
+  openArchive = reinterpret_cast<RAROpenArchiveExFunction>(sharedLibrarySymbol(handle_, "RAROpenArchiveEx"));
+  closeArchive = reinterpret_cast<RARCloseArchiveFunction>(sharedLibrarySymbol(handle_, "RARCloseArchive"));
+  readHeader = reinterpret_cast<RARReadHeaderExFunction>(sharedLibrarySymbol(handle_, "RARReadHeaderEx"));
+  processFile = reinterpret_cast<RARProcessFileWFunction>(sharedLibrarySymbol(handle_, "RARProcessFileW"));
   if (openArchive && closeArchive && readHeader && processFile) return true;
   unload();
   return false;
@@ -142,7 +139,7 @@ bool RarLibrary::bind(const QString& pluginFolder) {
 }
 
 void RarLibrary::unload() {
-  if (handle_) dlclose(handle_);
+  closeSharedLibrary(handle_);
   handle_ = nullptr;
   openArchive = nullptr;
   closeArchive = nullptr;
@@ -218,7 +215,7 @@ std::optional<MemberList> listRar(const QString& archivePath, const QString& plu
 
   MemberList list;
   list.capacity = count;
-  list.archiveTime = fileTimeOfMSecs(QFileInfo(archivePath).lastModified().toMSecsSinceEpoch());
+  list.archiveTime = fileTimeFromUnixMilliseconds(QFileInfo(archivePath).lastModified().toMSecsSinceEpoch());
   list.entries.reserve(count);
   OpenedArchive archive(library, name, RAR_OM_LIST, context.get());
   if (!archive.handle()) return std::nullopt;
