@@ -12,6 +12,8 @@
 
 namespace velorin {
 
+unsigned long currentUserId() { return static_cast<unsigned long>(::getuid()); }
+
 QString temporaryFolder() { return QDir::tempPath(); }
 
 namespace {

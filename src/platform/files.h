@@ -15,6 +15,9 @@ inline constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 // The user's temporary folder (TMPDIR, else /tmp).
 QString temporaryFolder();
 
+// The real user id: names per-user resources such as the single-instance socket.
+unsigned long currentUserId();
+
 // Copies source into target (created or emptied first); false when anything fails, and the
 // target is then left as it is for its owner to remove.
 bool copyFileContents(const QString& source, const QString& target);

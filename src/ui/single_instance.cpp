@@ -1,9 +1,10 @@
 #include "ui/single_instance.h"
 
+#include "platform/files.h"
+
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#include <unistd.h>
 
 namespace velorin::ui {
 
@@ -13,7 +14,7 @@ constexpr char kRaiseRequest[] = "raise\n";
 }  // namespace
 
 QString instanceServerName() {
-  return QStringLiteral("Velorin_main_class_%1").arg(static_cast<qulonglong>(::getuid()));
+  return QStringLiteral("Velorin_main_class_%1").arg(static_cast<qulonglong>(currentUserId()));
 }
 
 SingleInstance::SingleInstance(QString name, QObject* parent) : QObject(parent), name_(std::move(name)) {}
