@@ -30,6 +30,16 @@ struct Source {
 };
 bool readSource(const char* buf, intptr_t len, unsigned flag, Source& source);
 
+// GetPicture's body for a plug-in that decodes a whole file in memory: checks the handles, reads
+// the source and hands its bytes to decode.
+template <typename Decode>
+int getPictureWith(const char* buf, intptr_t len, unsigned flag, HLOCAL* info, HLOCAL* bits, Decode decode) {
+  if (!info || !bits) return SPI_INTERNAL_ERROR;
+  Source source;
+  if (!readSource(buf, len, flag, source)) return SPI_FILE_READ_ERROR;
+  return decode(source.data, source.size, info, bits);
+}
+
 // GetPluginInfo over a table of texts: kind, name, then pattern / description pairs.
 int pluginInfo(const char* const* texts, int count, int index, char* buffer, int size);
 
