@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include "engine/archive_members.h"
+#include "engine/job_setup.h"
 #include "ui/controls.h"
 #include "ui/folder_tree.h"
 #include "ui/page_file_list.h"
@@ -16,6 +18,7 @@
 #include "ui/page_plugins.h"
 #include "ui/page_settings.h"
 #include "ui/path_field.h"
+#include "ui/preset_dialog.h"
 
 namespace velorin::ui {
 
@@ -153,12 +156,69 @@ void MainWindow::relabel() {
 void MainWindow::setInput(const QString& path) { inputField_->setPath(path); }
 void MainWindow::setOutput(const QString& path) { outputField_->setPath(path); }
 
-void MainWindow::rebuildFileList() {}
+ListOptions MainWindow::currentListOptions() {
+  const JobOptions options = jobOptionsFrom(settings_.application);
+  ArchiveAccess access = archiveAccessFor(options);
+  access.disabledPlugins = settings_.application.pluginFiles;
+  fileList_.setMemberLister(memberListerFor(access));
+  return listOptionsFor(settings_.conversion, options, access);
+}
+
+void MainWindow::rebuildFileList() {
+  if (!fileList_.inputPath().isEmpty()) fileList_.buildFileList(currentListOptions());
+  for (SettingsPage* page : pages_) page->fileListChanged();
+}
+
 void MainWindow::settingsChanged() {
   for (SettingsPage* page : pages_) page->showSettings();
 }
-void MainWindow::switchLanguage(const QString& name) {}
-void MainWindow::presetChosen(int entry) {}
+
+void MainWindow::switchLanguage(const QString& name) {
+  if (name.compare(settings_.application.LangFile, Qt::CaseInsensitive) == 0) return;
+  LanguageModule module;
+  QString langFile = name;
+  if (!loadLanguageModule(module, langFile, languageFolder_, userInterfaceLanguageId())) return;
+  language_ = std::move(module);
+  settings_.application.LangFile = langFile;
+  applyInterfaceFont();
+  relabel();
+  settingsChanged();
+}
+
+void MainWindow::interfaceFontChanged() {
+  applyInterfaceFont();
+  relabel();
+}
+
+void MainWindow::takePageValues() {
+  PageValues values = pageValuesOf(settings_.conversion);
+  for (SettingsPage* page : pages_) page->giveValues(values);
+  const PageCorrections corrections = takeValuesFromPages(settings_.conversion, values);
+  if (corrections.any())
+    for (SettingsPage* page : pages_) page->showCorrections(corrections);
+}
+
+void MainWindow::presetChosen(int entry) {
+  if (entry >= 1 && entry <= kPresetCount) {
+    PresetLocations locations;
+    if (!applyPreset(settings_.presets, entry - 1, settings_.conversion, &locations)) return;
+    if (!locations.outputFolder.isEmpty()) setOutput(locations.outputFolder);
+    settingsChanged();
+    if (!locations.inputPath.isEmpty()) {
+      setInput(locations.inputPath);
+      fileList_.setInputPath(locations.inputPath, currentListOptions());
+    }
+    rebuildFileList();
+  } else if (entry == kPresetCount + 1) {
+    PresetChoice choice;
+    if (!choosePresetToSave(this, language_, settings_.presets, choice)) return;
+    takePageValues();
+    savePreset(settings_.presets, choice.number, choice.name, inputField_->path(), outputField_->path(),
+               settings_.conversion);
+    settingsChanged();
+  }
+  activateWindow();
+}
 
 void MainWindow::trialConversion() {}
 void MainWindow::namePreview() {}
@@ -172,9 +232,7 @@ bool MainWindow::shutDown() {
   tree_->stop();
   ConversionSettings& conversion = settings_.conversion;
   if (settings_.application.Reset) applyResetSwitchOff(conversion);
-  PageValues values = pageValuesOf(conversion);
-  for (SettingsPage* page : pages_) page->giveValues(values);
-  takeValuesFromPages(conversion, values);
+  takePageValues();
   tree_->giveValues();
   ApplicationSettings& application = settings_.application;
   application.IEPath = inputField_->path();

@@ -55,6 +55,8 @@ class MainWindow : public QWidget, public PageHost {
   void switchLanguage(const QString& name) override;
   void presetChosen(int entry) override;
   QFont interfaceFont() const override { return font_; }
+  void interfaceFontChanged() override;
+  QString languageFolder() const override { return languageFolder_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -64,6 +66,10 @@ class MainWindow : public QWidget, public PageHost {
   void layoutPathRows();
   void relabel();
   void applyInterfaceFont();
+
+  // The pages' number and text fields into the settings, and what that switched off shown.
+  void takePageValues();
+  ListOptions currentListOptions();
 
   void setInput(const QString& path);
   void setOutput(const QString& path);
