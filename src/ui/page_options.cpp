@@ -100,8 +100,8 @@ QWidget* OptionsPage::buildStartFolders(int groupId, int32_t AS::*choice, QStrin
   field = addPathField(group, groupId + 4, path);
   grid->addWidget(radios[0], 0, 0);
   grid->addWidget(radios[1], 0, 1);
-  grid->addWidget(radios[2], 1, 0);
-  grid->addWidget(field, 1, 1);
+  grid->addWidget(radios[2], 1, 0, 1, 2);
+  grid->addWidget(field, 2, 0, 1, 2);
   connect(buttons, &QButtonGroup::idToggled, this, [this, choice](int id, bool on) {
     if (on) application().*choice = id;
   });

@@ -155,18 +155,18 @@ QWidget* SettingsTabPage::buildProcessing() {
   resizeSize_ = {toLabel, resizeSizeField_, pixels};
   grid->addWidget(resizeLabel_, 0, 0);
   grid->addWidget(resize_, 0, 1);
-  grid->addLayout(rowOf({toLabel, resizeSizeField_, pixels}), 0, 2);
+  grid->addLayout(rowOf({toLabel, resizeSizeField_, pixels}), 1, 1);
   sharpenLabel_ = makeLabel(captions_, group, 1147);
   sharpen_ = makeList(captions_, group, 1148);
   sharpenLabel_->setBuddy(sharpen_);
-  grid->addWidget(sharpenLabel_, 1, 0);
-  grid->addWidget(sharpen_, 1, 1);
+  grid->addWidget(sharpenLabel_, 2, 0);
+  grid->addWidget(sharpen_, 2, 1);
   QLabel* rotateLabel = makeLabel(captions_, group, 1149);
   rotate_ = makeList(captions_, group, 1150);
   rotateLabel->setBuddy(rotate_);
-  grid->addWidget(rotateLabel, 2, 0);
-  grid->addWidget(rotate_, 2, 1, 1, 2);
-  grid->setColumnStretch(2, 1);
+  grid->addWidget(rotateLabel, 3, 0);
+  grid->addWidget(rotate_, 3, 1);
+  grid->setColumnStretch(1, 1);
 
   connect(resize_, &QComboBox::currentIndexChanged, this, [this](int index) {
     conversion().RszOpt = index;
@@ -196,7 +196,10 @@ QWidget* SettingsTabPage::buildNaming() {
   digitsLabel->setBuddy(digits_->edit());
   startLabel->setBuddy(startNumber_->edit());
   serial_ = {digitsLabel, digits_, startLabel, startNumber_};
-  grid->addLayout(rowOf({digitsLabel, digits_, startLabel, startNumber_}), 1, 1);
+  grid->addWidget(digitsLabel, 1, 0);
+  grid->addWidget(digits_, 1, 1, Qt::AlignLeft);
+  grid->addWidget(startLabel, 2, 0);
+  grid->addWidget(startNumber_, 2, 1, Qt::AlignLeft);
 
   auto addText = [&](int checkId, int fieldId, int row, QCheckBox*& check, QLineEdit*& field) {
     check = makeCheck(captions_, group, checkId);
@@ -205,10 +208,10 @@ QWidget* SettingsTabPage::buildNaming() {
     grid->addWidget(check, row, 0);
     grid->addWidget(field, row, 1);
   };
-  addText(1173, 1174, 2, prefixOn_, prefix_);
-  addText(1175, 1176, 3, suffixOn_, suffix_);
-  addText(1177, 1178, 4, subFolderOn_, subFolder_);
-  grid->setRowStretch(5, 1);
+  addText(1173, 1174, 3, prefixOn_, prefix_);
+  addText(1175, 1176, 4, suffixOn_, suffix_);
+  addText(1177, 1178, 5, subFolderOn_, subFolder_);
+  grid->setRowStretch(6, 1);
 
   connect(naming_, &QComboBox::currentIndexChanged, this, [this](int index) {
     conversion().NameSet = index;

@@ -10,6 +10,12 @@ SettingsPage::SettingsPage(PageHost& host, int titleId, QWidget* parent)
   setPalette(white);
 }
 
+// The fields outlive the table: QWidget deletes its children after this destructor has run.
+SettingsPage::~SettingsPage() {
+  for (auto it = dropTargets_.cbegin(); it != dropTargets_.cend(); ++it)
+    disconnect(it.key(), &QObject::destroyed, this, nullptr);
+}
+
 void SettingsPage::registerDropTarget(QWidget* field, std::function<void(const QString&)> take) {
   dropTargets_.insert(field, std::move(take));
   connect(field, &QObject::destroyed, this, [this, field] { dropTargets_.remove(field); });

@@ -56,6 +56,7 @@ class SettingsPage : public QWidget {
  public:
   // titleId is the language id of the tab's title (20011..20015).
   SettingsPage(PageHost& host, int titleId, QWidget* parent = nullptr);
+  ~SettingsPage() override;
 
   int titleId() const { return titleId_; }
 
