@@ -69,7 +69,8 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
   tree_->showSettings();
 }
 
-MainWindow::~MainWindow() = default;
+// The pages show the settings and the file list, which are members: they go first.
+MainWindow::~MainWindow() { delete mainPanel_; }
 
 void MainWindow::applyInterfaceFont() {
   font_ = QFont(language_.text(20000));

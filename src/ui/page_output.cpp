@@ -149,9 +149,10 @@ void OutputPage::addAdjustment(QGridLayout* grid, int row, int id, int minimum, 
     host().settingsChanged();
   });
   // Typing moves the slider at once; the field itself is corrected only when it is left.
-  connect(a.field, &NumberField::editing, this, [slider = a.slider](int value) {
+  connect(a.field, &NumberField::editing, this, [this, slider = a.slider, level](int value) {
     const QSignalBlocker blocker(slider);
     slider->setValue(value);
+    conversion().*level = value;
   });
   connect(a.field, &NumberField::committed, this, [this, slider = a.slider, level](int value) {
     const QSignalBlocker blocker(slider);

@@ -127,9 +127,9 @@ QWidget* SettingsTabPage::buildFormatOptions() {
   column->addWidget(markerControls_);
   column->addStretch(1);
 
-  connect(level_, &NumberField::committed, this, [this](int v) { conversion().Level = v; });
-  connect(quality_, &NumberField::committed, this, [this](int v) { conversion().Quality = v; });
-  connect(limitValue_, &NumberField::committed, this, [this](int v) { conversion().LmtVal = v; });
+  storeNumber(level_, &ConversionSettings::Level);
+  storeNumber(quality_, &ConversionSettings::Quality);
+  storeNumber(limitValue_, &ConversionSettings::LmtVal);
   connect(sampling_, &QComboBox::currentIndexChanged, this,
           [this](int index) { conversion().Sampling = samplingValue(index); });
   connect(limit_, &QCheckBox::toggled, this, [this](bool on) {
@@ -172,8 +172,8 @@ QWidget* SettingsTabPage::buildProcessing() {
     conversion().RszOpt = index;
     updateOutputFormatControls();
   });
-  connect(resizeSizeField_, &QLineEdit::editingFinished, this,
-          [this] { conversion().RszSize = resizeSizeField_->text().toInt(); });
+  connect(resizeSizeField_, &QLineEdit::textEdited, this,
+          [this](const QString& text) { conversion().RszSize = text.toInt(); });
   connect(sharpen_, &QComboBox::currentIndexChanged, this, [this](int index) { conversion().UsmOpt = index; });
   connect(rotate_, &QComboBox::currentIndexChanged, this, [this](int index) { conversion().TurOpt = index; });
   return group;
@@ -217,14 +217,14 @@ QWidget* SettingsTabPage::buildNaming() {
     conversion().NameSet = index;
     updateOutputFormatControls();
   });
-  connect(digits_, &NumberField::committed, this, [this](int v) { conversion().DigitNum = v; });
-  connect(startNumber_, &NumberField::committed, this, [this](int v) { conversion().StartNum = v; });
+  storeNumber(digits_, &ConversionSettings::DigitNum);
+  storeNumber(startNumber_, &ConversionSettings::StartNum);
   connect(prefixOn_, &QCheckBox::toggled, this, [this](bool on) { conversion().TopAdd = on; });
   connect(suffixOn_, &QCheckBox::toggled, this, [this](bool on) { conversion().EndAdd = on; });
   connect(subFolderOn_, &QCheckBox::toggled, this, [this](bool on) { conversion().MkDirAdd = on; });
-  connect(prefix_, &QLineEdit::editingFinished, this, [this] { conversion().TopStr = prefix_->text(); });
-  connect(suffix_, &QLineEdit::editingFinished, this, [this] { conversion().EndStr = suffix_->text(); });
-  connect(subFolder_, &QLineEdit::editingFinished, this, [this] { conversion().MkDirStr = subFolder_->text(); });
+  connect(prefix_, &QLineEdit::textEdited, this, [this](const QString& t) { conversion().TopStr = t; });
+  connect(suffix_, &QLineEdit::textEdited, this, [this](const QString& t) { conversion().EndStr = t; });
+  connect(subFolder_, &QLineEdit::textEdited, this, [this](const QString& t) { conversion().MkDirStr = t; });
   return group;
 }
 
@@ -272,6 +272,13 @@ QWidget* SettingsTabPage::buildSourcesAndPresets() {
     changed();
   });
   return holder;
+}
+
+// The settings follow the field as it is typed, so a page shown again (after a list or check
+// box changed) shows what the user typed.
+void SettingsTabPage::storeNumber(NumberField* field, int32_t ConversionSettings::*setting) {
+  connect(field, &NumberField::editing, this, [this, setting](int v) { conversion().*setting = v; });
+  connect(field, &NumberField::committed, this, [this, setting](int v) { conversion().*setting = v; });
 }
 
 void SettingsTabPage::changed() { host().settingsChanged(); }

@@ -39,6 +39,7 @@ class SettingsTabPage : public SettingsPage {
   ConversionSettings& conversion() const { return host().settings().conversion; }
   // A list or check box changed a setting: every page shows it, this one included.
   void changed();
+  void storeNumber(NumberField* field, int32_t ConversionSettings::*setting);
 
   Captions captions_;
   QComboBox* inputFormat_ = nullptr;   // 1102
