@@ -53,7 +53,9 @@ int checkListPaths(JobContext& context, const QString& inputPathText, const QStr
 }
 
 QString jobOutputFolder(const ConversionSettings& s, const QString& outputFolder) {
-  return s.MkDirAdd && !s.MkDirStr.isEmpty() ? joinPath(outputFolder, s.MkDirStr) : outputFolder;
+  return s.MkDirAdd && !s.MkDirStr.isEmpty() && subFolderNameAllowed(s.MkDirStr)
+             ? joinPath(outputFolder, s.MkDirStr)
+             : outputFolder;
 }
 
 // Everything between the checks and the entry loop; false ends the job (result.errorId set).
@@ -65,6 +67,12 @@ bool startRun(JobRun& run, const QString& outputFolder, const QString& archivePa
   if (run.listJob) host.clearPreview();
 
   run.outputFolder = outputFolder;
+  // Settings that reach the job past every read (a caller's own record) are held here too; a bad
+  // prefix or suffix fails each entry at its name check instead.
+  if (s.MkDirAdd && !subFolderNameAllowed(s.MkDirStr)) {
+    run.result = endWith(context, run.result, text_id::kCannotCreateSubFolder);
+    return false;
+  }
   if (s.MkDirAdd && !s.MkDirStr.isEmpty()) {
     run.outputFolder = joinPath(outputFolder, s.MkDirStr);
     if (!isFolder(run.outputFolder)) {

@@ -42,10 +42,22 @@ NamingRules NamingRules::from(const ConversionSettings& s, const QString& extens
   return rules;
 }
 
+bool exifDateTimeUsable(const char* exif) {
+  if (!exif) return false;
+  // "DDDD:DD:DD DD:DD:DD": only the digit positions reach the name, so nothing else is checked
+  // beyond the text being long enough to hold them.
+  static const char kShape[] = "DDDD:DD:DD DD:DD:DD";
+  for (int i = 0; kShape[i]; ++i) {
+    if (exif[i] == '\0') return false;
+    if (kShape[i] == 'D' && (exif[i] < '0' || exif[i] > '9')) return false;
+  }
+  return true;
+}
+
 QString outputStem(const NamingRules& rules, QStringView entryName, int64_t processedCount,
                    const char* exif) {
   if (rules.NameSet == 2) return serialNumber(rules.StartNum + processedCount, rules.DigitNum);
-  if (rules.NameSet == 1 && exif && exif[0]) {
+  if (rules.NameSet == 1 && exifDateTimeUsable(exif)) {
     // "2013:05:28 14:21:26" -> "20130528_142126"; the positions are fixed by the EXIF format.
     static const int kPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, -1, 11, 12, 14, 15, 17, 18};
     QString stem;
@@ -69,9 +81,17 @@ bool fitsPathLimits(const QString& folder, const QString& name) {
          QFile::encodeName(joinPath(folder, name)).size() <= kMaxPathBytes;
 }
 
+bool isUsableOutputName(const QString& folder, const QString& name) {
+  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) return false;
+  if (name.contains(QLatin1Char('/')) || name.contains(QChar(u'\0'))) return false;
+  return fitsPathLimits(folder, name);
+}
+
 QString makeOutputPath(const NamingRules& rules, const QString& outputFolder, QStringView entryName,
                        int64_t processedCount, const char* exif) {
-  return resolveCollision(joinPath(outputFolder, outputFileName(rules, entryName, processedCount, exif)));
+  const QString name = outputFileName(rules, entryName, processedCount, exif);
+  if (!isUsableOutputName(outputFolder, name)) return {};
+  return resolveCollision(joinPath(outputFolder, name));
 }
 
 QString resolveCollision(const QString& path) {
@@ -84,7 +104,7 @@ QString resolveCollision(const QString& path) {
   const QString extension = dot < 0 ? QString() : name.mid(dot);
   for (int n = 1; n <= kMaxCollisionNumber; ++n) {
     const QString candidate = base + QString::number(n) + extension;
-    if (!fitsPathLimits(folder, candidate)) return {};
+    if (!isUsableOutputName(folder, candidate)) return {};
     const QString full = folder + candidate;
     if (!pathEntryExists(full)) return full;
   }
@@ -103,13 +123,14 @@ QStringList existingOutputNames(const QString& outputFolder, const QString& exte
 QString previewOutputName(const NamingRules& rules, const QString& outputFolder, QStringView entryName,
                           int64_t processedCount, const char* exif, QStringList& table) {
   QString name = outputFileName(rules, entryName, processedCount, exif);
+  if (!isUsableOutputName(outputFolder, name)) return {};
   if (table.contains(name)) {
     const QString base = withoutExtension(name).toString() + QLatin1Char('+');
     const QString extension = name.mid(withoutExtension(name).size());
     QString found;
     for (int n = 1; n <= kMaxCollisionNumber && found.isEmpty(); ++n) {
       const QString candidate = base + QString::number(n) + extension;
-      if (!fitsPathLimits(outputFolder, candidate)) return {};
+      if (!isUsableOutputName(outputFolder, candidate)) return {};
       if (!table.contains(candidate)) found = candidate;
     }
     if (found.isEmpty()) return {};

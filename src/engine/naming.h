@@ -27,8 +27,13 @@ struct NamingRules {
 // The highest collision suffix tried.
 constexpr int kMaxCollisionNumber = 9999;
 
+// Whether an EXIF date text has digits in every position the name takes ("YYYY:MM:DD hh:mm:ss").
+// The text comes from the file, so anything else (a "/", a NUL, letters) is not used.
+bool exifDateTimeUsable(const char* exifDateTime);
+
 // The stem of an output name. exifDateTime is the EXIF text "YYYY:MM:DD hh:mm:ss" of the entry,
-// or null when its load found none (NameSet 1 then falls back to the source name).
+// or null when its load found none; NameSet 1 falls back to the source name for both a missing
+// and an unusable date.
 // processedCount is the entry's position among the processed entries of the job, from 0.
 QString outputStem(const NamingRules& rules, QStringView entryName, int64_t processedCount,
                    const char* exifDateTime);
@@ -40,8 +45,12 @@ QString outputFileName(const NamingRules& rules, QStringView entryName, int64_t 
 // folder + "/" (unless it already ends with one) + name.
 QString joinPath(const QString& folder, const QString& name);
 
-// The full output path of an entry in outputFolder, made free by resolveCollision; empty when no
-// free name was found.
+// The one check every generated file name passes before it is used: not empty, not "." or "..",
+// no "/" and no NUL (so it stays in folder), and within the file system's limits.
+bool isUsableOutputName(const QString& folder, const QString& name);
+
+// The full output path of an entry in outputFolder, made free by resolveCollision; empty when the
+// name is not usable or no free name was found.
 QString makeOutputPath(const NamingRules& rules, const QString& outputFolder, QStringView entryName,
                        int64_t processedCount, const char* exifDateTime);
 

@@ -118,9 +118,26 @@ QString settingText(const ConversionSettings& settings, const SettingField& fiel
   return {};
 }
 
+bool nameTextAllowed(const QString& text) {
+  return !text.contains(QLatin1Char('/')) && !text.contains(QChar(u'\0'));
+}
+
+bool subFolderNameAllowed(const QString& name) {
+  return nameTextAllowed(name) && name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+bool nameTextsAllowed(const ConversionSettings& s) {
+  return nameTextAllowed(s.TopStr) && nameTextAllowed(s.EndStr) && subFolderNameAllowed(s.MkDirStr);
+}
+
 void applyRangeCorrections(ConversionSettings& s) {
   // Negative values count as out of range too: they would index the format lists.
   if (s.IFmt < 0 || s.IFmt > 6) s.IFmt = 0;
+  // A shared settings file or preset must not lead outputs out of their folder.
+  const ConversionSettings defaults;
+  if (!nameTextAllowed(s.TopStr)) s.TopStr = defaults.TopStr;
+  if (!nameTextAllowed(s.EndStr)) s.EndStr = defaults.EndStr;
+  if (!subFolderNameAllowed(s.MkDirStr)) s.MkDirStr = defaults.MkDirStr;
   if (s.OFmt < 0 || s.OFmt > 5) s.OFmt = 2;
   if (s.JTrans) {
     s.IFmt = 3;
@@ -146,6 +163,7 @@ bool applySettingAssignment(ConversionSettings& settings, const QString& assignm
   if (equals < 1) return false;
   ConversionSettings changed = settings;
   if (!setSettingFromText(changed, assignment.left(equals), assignment.mid(equals + 1))) return false;
+  if (!nameTextsAllowed(changed)) return false;
   applyPageRanges(changed);
   settings = changed;
   return true;
@@ -236,9 +254,16 @@ PageCorrections takeValuesFromPages(ConversionSettings& s, const PageValues& pag
   s.DigitNum = clampTo(page.DigitNum, 1, 5);
   s.StartNum = clampTo(page.StartNum, 0, 9999);
 
-  s.TopStr = page.TopStr.left(kNameLength);
-  s.EndStr = page.EndStr.left(kNameLength);
-  s.MkDirStr = page.MkDirStr.left(kNameLength);
+  // A name text that would lead out of the output folder is refused; the field keeps its value.
+  auto takeName = [&](QString& setting, const QString& text, bool allowed) {
+    if (allowed) setting = text;
+    else corrections.nameTextRefused = true;
+  };
+  const QString top = page.TopStr.left(kNameLength), end = page.EndStr.left(kNameLength),
+                folder = page.MkDirStr.left(kNameLength);
+  takeName(s.TopStr, top, nameTextAllowed(top));
+  takeName(s.EndStr, end, nameTextAllowed(end));
+  takeName(s.MkDirStr, folder, subFolderNameAllowed(folder));
 
   s.GamVal = clampTo(page.GamVal, -100, 100);
   s.CrtVal = clampTo(page.CrtVal, -100, 100);

@@ -86,8 +86,16 @@ const SettingField* findSettingField(const QString& key);  // A-Z compared witho
 // number that does not parse.
 bool setSettingFromText(ConversionSettings& settings, const QString& key, const QString& value);
 
+// Whether TopStr or EndStr may hold text: no "/" and no NUL, which would put outputs in another
+// folder or cut their names.
+bool nameTextAllowed(const QString& text);
+// The same for MkDirStr, which may not be "." or ".." either.
+bool subFolderNameAllowed(const QString& name);
+// All three of a record.
+bool nameTextsAllowed(const ConversionSettings& settings);
+
 // The corrections every read applies: IFmt outside 0..6 -> 0, OFmt outside 0..5 -> 2, JTrans
-// forces IFmt 3 and OFmt 2.
+// forces IFmt 3 and OFmt 2; a TopStr, EndStr or MkDirStr that is not allowed takes its default.
 void applyRangeCorrections(ConversionSettings& settings);
 
 // Brings every value into what the settings pages allow (Quality 1..100, DigitNum 1..5, TopStr
@@ -133,9 +141,10 @@ struct PageCorrections {
   bool contrastSwitchedOff = false;
   bool saturationSwitchedOff = false;
   bool hueSwitchedOff = false;
+  bool nameTextRefused = false;  // a prefix, suffix or sub-folder text kept its old value
   bool any() const {
     return resizeSwitchedOff || gammaSwitchedOff || contrastSwitchedOff || saturationSwitchedOff ||
-           hueSwitchedOff;
+           hueSwitchedOff || nameTextRefused;
   }
 };
 
