@@ -58,8 +58,8 @@ FileListPage::FileListPage(PageHost& pageHost, QWidget* parent) : SettingsPage(p
   view_->setAllColumnsShowFocus(true);
   view_->header()->setStretchLastSection(false);
   view_->header()->setSectionResizeMode(FileListModel::NameColumn, QHeaderView::Stretch);
-  view_->header()->resizeSection(FileListModel::SizeColumn, 70);
-  view_->header()->resizeSection(FileListModel::TimeColumn, 124);
+  view_->header()->setSectionResizeMode(FileListModel::SizeColumn, QHeaderView::ResizeToContents);
+  view_->header()->setSectionResizeMode(FileListModel::TimeColumn, QHeaderView::ResizeToContents);
   grid->addWidget(view_, 1, 0);
 
   auto* previewColumn = new QVBoxLayout;

@@ -438,11 +438,21 @@ class SettingsPagesTest : public QObject {
   void screenshots() {
     const QString out = qEnvironmentVariable("VELORIN_SCREENSHOTS");
     if (out.isEmpty()) QSKIP("set VELORIN_SCREENSHOTS to a folder to write the page images");
+    QTemporaryDir input;
+    QImage picture(64, 48, QImage::Format_RGB888);
+    picture.fill(QColor(40, 120, 200));
+    picture.save(input.filePath(QStringLiteral("harbour.bmp")));
+    writeFiles(input.path(), {{"img2.png", 1}, {"img10.png", 1234567}});
     for (const QString& language : {QStringLiteral("English"), QStringLiteral("Japanese")}) {
       ui::WindowStart s = start(language);
       s.settings.conversion.OFmt = 1;
+      s.settings.application.SPI = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
       ui::MainWindow window(std::move(s));
       window.show();
+      window.fileList().setInputPath(input.path(), ListOptions::from(window.settings().conversion, 2));
+      window.rebuildFileList();
+      auto* view = control<QTreeView>(window, 1201);
+      view->setCurrentIndex(view->model()->index(0, 0));
       auto* tabs = control<QTabWidget>(window, 1030);
       for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
