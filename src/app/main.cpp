@@ -23,6 +23,7 @@
 #include "platform/huge_pages.h"
 #include "platform/paths.h"
 #include "settings/run_settings.h"
+#include "sources/plugin_host.h"
 
 namespace {
 
@@ -198,7 +199,7 @@ int exitStatusOf(const velorin::JobResult& result, bool someInputsMissing) {
 int runConvert(Options& options) {
   velorin::LanguageModule language;
   QString langFile = options.LangFile;
-  if (!velorin::loadLanguageModule(language, langFile, QCoreApplication::applicationDirPath(),
+  if (!velorin::loadLanguageModule(language, langFile, velorin::languageFolder(velorin::programFolder()),
                                    velorin::userInterfaceLanguageId())) {
     std::fprintf(stderr, "velorin: %s\n", velorin::kLanguageFileMissingMessage);
     return 2;
@@ -349,6 +350,8 @@ int main(int argc, char** argv) {
     const qsizetype equals = set.indexOf(QLatin1Char('='));
     setApplicationOption(options, set.left(equals), set.mid(equals + 1), valid);
   }
+  // The shipped plug-ins work out of the box; a folder the user names replaces them.
+  options.jobOptions.SPI = velorin::pluginFolderInUse(options.jobOptions.SPI);
 
   if (!convert) {
     // Without a window the program can only act on the command line's convert mode (SdToCvt).

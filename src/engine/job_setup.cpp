@@ -9,12 +9,14 @@ JobOptions jobOptionsFrom(const ApplicationSettings& application) {
   options.FileBg = application.FileBg;
   options.SPI = application.SPI;
   options.Hidden = static_cast<uint32_t>(application.Hidden);
+  options.disabledPlugins = application.pluginFiles;
   return options;
 }
 
 ArchiveAccess archiveAccessFor(const JobOptions& options) {
   ArchiveAccess access;
   access.pluginFolder = options.SPI;
+  access.disabledPlugins = options.disabledPlugins;
   return access;
 }
 

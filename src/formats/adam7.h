@@ -1,6 +1,7 @@
 // The Adam7 interlace passes of PNG, shared by the reader and the writer.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 namespace velorin {
@@ -30,6 +31,27 @@ inline uint64_t pngRowBytes(uint64_t width, int bitDepth, int bytesPerPixel) {
     case 4: return (width + 1) >> 1;
     default: return width * static_cast<uint64_t>(bytesPerPixel);
   }
+}
+
+// The geometry of the filtered image data: its total size and its largest row, filter bytes
+// included; an empty pass counts nothing.
+struct PngFilteredSize {
+  uint64_t total = 0;
+  uint64_t largestRow = 0;
+};
+
+inline PngFilteredSize pngFilteredSize(int64_t width, int64_t height, int bitDepth,
+                                       int bytesPerPixel, bool interlace) {
+  PngFilteredSize size;
+  const Adam7Pass* passes = interlace ? kAdam7Passes : &kWholeImagePass;
+  for (int p = 0; p < (interlace ? 7 : 1); ++p) {
+    const int64_t columns = passColumns(passes[p], width), rows = passRows(passes[p], height);
+    if (columns <= 0 || rows <= 0) continue;
+    const uint64_t row = pngRowBytes(static_cast<uint64_t>(columns), bitDepth, bytesPerPixel) + 1;
+    size.total += row * static_cast<uint64_t>(rows);
+    size.largestRow = std::max(size.largestRow, row);
+  }
+  return size;
 }
 
 }  // namespace velorin

@@ -10,6 +10,8 @@
 #include "formats/adam7.h"
 #include "formats/blend_table.h"
 #include "formats/crc32.h"
+#include "formats/deflate.h"
+#include "formats/png_simd.h"
 
 namespace velorin {
 
@@ -93,16 +95,55 @@ inline uint8_t paeth(int a, int b, int c) {
   return static_cast<uint8_t>(pc < std::min(pa, pb) ? c : nearer);
 }
 
+#if defined(__SSE2__)
+// Sub, Average and Paeth of 3- and 4-byte pixels, a whole pixel per step: each pixel needs the one
+// before it, but its channels go together in the lanes of one vector. Reads of a 3-byte pixel take
+// one byte beyond it, inside the row buffers' spare bytes.
+template <int Bpp, int Type>
+void unfilterPixels(uint8_t* row, const uint8_t* prev, size_t n) {
+  using namespace simd;
+  const __m128i zero = _mm_setzero_si128();
+  __m128i a = zero, c = zero;  // left and upper left, one channel per 16-bit lane
+  for (size_t i = 0; i + Bpp <= n; i += Bpp) {
+    const __m128i b = _mm_unpacklo_epi8(loadPixel(prev + i), zero);
+    __m128i predicted;
+    if constexpr (Type == 1) predicted = a;
+    else if constexpr (Type == 3) predicted = _mm_srli_epi16(_mm_add_epi16(a, b), 1);
+    else predicted = paethPredictor16(a, b, c);
+    const __m128i x = _mm_add_epi8(loadPixel(row + i), _mm_packus_epi16(predicted, predicted));
+    storePixel(row + i, x, Bpp);
+    a = _mm_unpacklo_epi8(x, zero);
+    c = b;
+  }
+}
+#endif
+
 // Undoes one filter in place; the distance is a template argument so the inner loops unroll.
 template <int Bpp>
 void unfilterRow(uint8_t* row, const uint8_t* prev, size_t n, int type) {
+#if defined(__SSE2__)
+  if constexpr (Bpp == 3 || Bpp == 4) {
+    switch (type) {
+      case 1: unfilterPixels<Bpp, 1>(row, prev, n); return;
+      case 3: unfilterPixels<Bpp, 3>(row, prev, n); return;
+      case 4: unfilterPixels<Bpp, 4>(row, prev, n); return;
+      default: break;
+    }
+  }
+#endif
   switch (type) {
     case 1:
       for (size_t i = Bpp; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - Bpp]);
       break;
-    case 2:
-      for (size_t i = 0; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + prev[i]);
+    case 2: {
+      size_t i = 0;
+#if defined(__SSE2__)
+      for (; i + 16 <= n; i += 16)
+        simd::store16(row + i, _mm_add_epi8(simd::load16(row + i), simd::load16(prev + i)));
+#endif
+      for (; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + prev[i]);
       break;
+    }
     case 3:
       for (size_t i = 0; i < Bpp && i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + (prev[i] >> 1));
       for (size_t i = Bpp; i < n; ++i)
@@ -222,10 +263,58 @@ struct DecodeTarget {
   uint8_t* alphaPlane;  // null without an alpha channel
 };
 
-// Inflates one filtered row at a time from the image data and stores it; the filtered image is
-// never held whole. A stream that ends early leaves the remaining rows zero.
-bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* data,
-                     uint32_t length) {
+// Stores the unfiltered row `passRow` of `pass` (its bytes after the filter byte) into the pixel
+// block and the alpha plane.
+void storePassRow(const PngReader& r, const DecodeTarget& target, const Adam7Pass& pass,
+                  int64_t passRow, int64_t passWidth, const uint8_t* row) {
+  const size_t outBytes = target.format.outputDepth / 8;
+  const int64_t imageRow = pass.startRow + passRow * pass.rowStep;
+  const uint64_t storedRow = static_cast<uint64_t>(r.height - 1 - imageRow);
+  RowTarget t;
+  t.out = target.pixels + storedRow * target.stride + pass.startColumn * outBytes;
+  t.alpha = target.alphaPlane
+                ? target.alphaPlane + storedRow * static_cast<uint64_t>(r.width) + pass.startColumn
+                : nullptr;
+  t.step = static_cast<size_t>(pass.columnStep);
+  t.count = static_cast<size_t>(passWidth);
+  storeRow(target.format.layout, r.bitDepth, row, t);
+}
+
+// The usual case, a complete stream of exactly the filtered size: inflated in one call, then
+// unfiltered in place, each row against the one before it. False (nothing stored) when the
+// stream is anything else or the memory is not there; the row-by-row decoder then takes over.
+bool decodeWholeStream(const PngReader& r, const DecodeTarget& target, const uint8_t* data,
+                       uint32_t length) {
+  const int bpp = target.format.bytesPerPixel;
+  const PngFilteredSize size = pngFilteredSize(r.width, r.height, r.bitDepth, bpp, r.interlace);
+  PixelBuffer filtered, zeroRow;
+  if (size.total >= kMaxBlockSize || !filtered.allocate(size.total, false) ||
+      !zeroRow.allocate(size.largestRow) ||
+      !zlibInflateExact(data, length, filtered.data(), static_cast<size_t>(size.total)))
+    return false;
+  uint8_t* row = filtered.data();
+  const Adam7Pass* passes = r.interlace ? kAdam7Passes : &kWholeImagePass;
+  for (int p = 0; p < (r.interlace ? 7 : 1); ++p) {
+    const Adam7Pass& pass = passes[p];
+    const int64_t passWidth = passColumns(pass, r.width), passHeight = passRows(pass, r.height);
+    if (passWidth <= 0 || passHeight <= 0) continue;
+    const uint64_t rowBytes = pngRowBytes(static_cast<uint64_t>(passWidth), r.bitDepth, bpp);
+    const uint8_t* previous = zeroRow.data();
+    for (int64_t pr = 0; pr < passHeight; ++pr) {
+      const int filter = row[0] > 4 ? 0 : row[0];
+      unfilter(row + 1, previous + 1, rowBytes, bpp, filter);
+      storePassRow(r, target, pass, pr, passWidth, row + 1);
+      previous = row;
+      row += rowBytes + 1;
+    }
+  }
+  return true;
+}
+
+// Inflates one filtered row at a time from the image data and stores it. A stream that ends
+// early leaves the remaining rows zero; a damaged one fails with the rows so far stored.
+bool decodeRowByRow(PngReader& r, const DecodeTarget& target, const uint8_t* data,
+                    uint32_t length) {
   Inflater inflater;
   z_stream& zs = inflater.stream;
   if (inflateInit2(&zs, 15) != Z_OK) return fail(r, Status::InflateError);
@@ -242,7 +331,6 @@ bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* da
     return fail(r, Status::NoMemory);
   uint8_t* current = buffers[0].data();
   uint8_t* previous = buffers[1].data();
-  const size_t outBytes = target.format.outputDepth / 8;
 
   const Adam7Pass* passes = r.interlace ? kAdam7Passes : &kWholeImagePass;
   const int passCount = r.interlace ? 7 : 1;
@@ -263,24 +351,17 @@ bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* da
       if (zs.avail_out) std::memset(zs.next_out, 0, zs.avail_out);
       const int filter = current[0] > 4 ? 0 : current[0];
       unfilter(current + 1, previous + 1, rowBytes, bpp, filter);
-
-      const int64_t imageRow = pass.startRow + pr * pass.rowStep;
-      const uint64_t storedRow = static_cast<uint64_t>(r.height - 1 - imageRow);
-      RowTarget row;
-      row.out = target.pixels + storedRow * target.stride + pass.startColumn * outBytes;
-      row.alpha = target.alphaPlane
-                      ? target.alphaPlane + storedRow * static_cast<uint64_t>(r.width) +
-                            pass.startColumn
-                      : nullptr;
-      row.step = static_cast<size_t>(pass.columnStep);
-      row.count = static_cast<size_t>(passWidth);
-      storeRow(target.format.layout, r.bitDepth, current + 1, row);
-
+      storePassRow(r, target, pass, pr, passWidth, current + 1);
       if (result == Z_STREAM_END) return true;
       std::swap(current, previous);
     }
   }
   return true;
+}
+
+bool decodeImageData(PngReader& r, const DecodeTarget& target, const uint8_t* data,
+                     uint32_t length) {
+  return decodeWholeStream(r, target, data, length) || decodeRowByRow(r, target, data, length);
 }
 
 // The IDAT run starting at `chunk`: checks every chunk of the run, decodes the joined data and

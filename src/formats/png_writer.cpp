@@ -1,9 +1,6 @@
 #include "formats/png_writer.h"
 
-#include <zlib.h>
-
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +9,9 @@
 
 #include "formats/adam7.h"
 #include "formats/crc32.h"
+#include "formats/deflate.h"
 #include "formats/output_file.h"
+#include "formats/png_simd.h"
 
 namespace velorin {
 
@@ -46,49 +45,47 @@ void writeChunk(std::FILE* f, const char* type, const uint8_t* data, uint32_t le
 
 enum class Kind { Palette, Grey, TrueColour };
 
-// The geometry of the filtered data: total size and the largest row, filter byte included.
-struct FilteredSize {
-  uint64_t total = 0;
-  uint64_t largestRow = 0;
-};
-
-FilteredSize filteredSizeOf(int64_t width, int64_t height, int bitDepth, int bytesPerPixel,
-                            bool interlace) {
-  FilteredSize size;
-  const Adam7Pass* passes = interlace ? kAdam7Passes : &kWholeImagePass;
-  for (int p = 0; p < (interlace ? 7 : 1); ++p) {
-    const int64_t columns = passColumns(passes[p], width), rows = passRows(passes[p], height);
-    if (columns <= 0 || rows <= 0) continue;
-    const uint64_t row = pngRowBytes(static_cast<uint64_t>(columns), bitDepth, bytesPerPixel) + 1;
-    size.total += row * static_cast<uint64_t>(rows);
-    size.largestRow = std::max(size.largestRow, row);
-  }
-  return size;
-}
-
 // ---- Row filtering of truecolour and grey rows ----
 
 // Bytes equal to their left neighbour and close to 0 or 255 (mod 256) are what deflate finds
 // cheapest; the type byte takes part as byte 0.
 uint32_t scoreOf(const uint8_t* row, size_t n) {
   uint32_t score = 0;
-  for (size_t i = 1; i < n; ++i)
-    score += (row[i] == row[i - 1]) & (static_cast<uint8_t>(row[i] + 4) < 8);
+  size_t i = 1;
+#if defined(__SSE2__)
+  using namespace simd;
+  // Hits are counted per byte lane (each 0xFF hit subtracts -1) and summed before a lane can
+  // overflow, every 255 vectors.
+  const __m128i four = _mm_set1_epi8(4), seven = _mm_set1_epi8(7), zero = _mm_setzero_si128();
+  while (i + 16 <= n) {
+    __m128i lanes = zero;
+    for (int k = 0; k < 255 && i + 16 <= n; ++k, i += 16) {
+      const __m128i x = load16(row + i);
+      const __m128i shifted = _mm_add_epi8(x, four);
+      const __m128i near = _mm_cmpeq_epi8(_mm_min_epu8(shifted, seven), shifted);
+      lanes = _mm_sub_epi8(lanes, _mm_and_si128(_mm_cmpeq_epi8(x, load16(row + i - 1)), near));
+    }
+    const __m128i sums = _mm_sad_epu8(lanes, zero);
+    score += static_cast<uint32_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+  }
+#endif
+  for (; i < n; ++i) score += (row[i] == row[i - 1]) & (static_cast<uint8_t>(row[i] + 4) < 8);
   return score;
 }
 
-// The standard predictor and tie order, without branches so the filter loops vectorise.
+// The standard predictor and tie order, without branches.
 inline uint8_t paethPredictor(int a, int b, int c) {
   const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
   const int nearer = pb < pa ? b : a;
   return static_cast<uint8_t>(pc < std::min(pa, pb) ? c : nearer);
 }
 
-// Each filter reads only raw bytes, so every loop is independent per byte and vectorises.
+// Each filter reads only raw bytes (the row and the one above), never its own output, so the
+// bytes are independent and go sixteen at a time.
 template <int Bpp>
 void filterFourWays(const uint8_t* raw, const uint8_t* prev, size_t n, uint8_t* sub, uint8_t* up,
                     uint8_t* average, uint8_t* paeth) {
-  for (size_t i = 0; i < n; ++i) {
+  const auto one = [&](size_t i) {
     const int a = i >= Bpp ? raw[i - Bpp] : 0;
     const int b = prev[i];
     const int c = i >= Bpp ? prev[i - Bpp] : 0;
@@ -96,7 +93,28 @@ void filterFourWays(const uint8_t* raw, const uint8_t* prev, size_t n, uint8_t* 
     up[i] = static_cast<uint8_t>(raw[i] - b);
     average[i] = static_cast<uint8_t>(raw[i] - ((a + b) >> 1));
     paeth[i] = static_cast<uint8_t>(raw[i] - paethPredictor(a, b, c));
+  };
+  size_t i = 0;
+  for (; i < Bpp && i < n; ++i) one(i);
+#if defined(__SSE2__)
+  using namespace simd;
+  const __m128i zero = _mm_setzero_si128(), lowBit = _mm_set1_epi8(1);
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = load16(raw + i), a = load16(raw + i - Bpp);
+    const __m128i b = load16(prev + i), c = load16(prev + i - Bpp);
+    store16(sub + i, _mm_sub_epi8(x, a));
+    store16(up + i, _mm_sub_epi8(x, b));
+    // The rounding-up average less the bit it rounded up by: (a + b) >> 1 without widening.
+    const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), lowBit));
+    store16(average + i, _mm_sub_epi8(x, mean));
+    const __m128i low = paethPredictor16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero),
+                                         _mm_unpacklo_epi8(c, zero));
+    const __m128i high = paethPredictor16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero),
+                                          _mm_unpackhi_epi8(c, zero));
+    store16(paeth + i, _mm_sub_epi8(x, _mm_packus_epi16(low, high)));
   }
+#endif
+  for (; i < n; ++i) one(i);
 }
 
 // The six row buffers behind the filtered data; each row starts with its filter type byte.
@@ -218,7 +236,7 @@ struct Job {
   uint64_t rowBufferSize;
 };
 
-// Palette rows are stored unfiltered: the deflate default strategy does better on indices.
+// Palette rows are stored unfiltered: neighbouring indices predict nothing about each other.
 bool preparePalette(Job& job, const RgbQuad* palette, const uint8_t* pixels) {
   PngWriter& w = job.w;
   DepthConverter& c = w.converter;
@@ -319,44 +337,23 @@ bool prepareFiltered(Job& job, const uint8_t* rowsBase, int64_t sourceStride) {
   return true;
 }
 
-struct Deflater {
-  z_stream stream{};
-  bool started = false;
-  ~Deflater() {
-    if (started) deflateEnd(&stream);
-  }
-};
-
 bool compressAndWrite(PngWriter& w, std::FILE* f, const uint8_t* filtered, uint64_t size,
                       Kind kind) {
-  Deflater deflater;
-  z_stream& zs = deflater.stream;
-  const int level = std::clamp(w.level, 0, 9);
-  const int strategy = kind == Kind::Palette ? Z_DEFAULT_STRATEGY : Z_FILTERED;
-  if (deflateInit2(&zs, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
-    return fail(w, Status::DeflateError);
-  deflater.started = true;
-  const uint64_t bound = deflateBound(&zs, static_cast<uLong>(size));
-  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[bound + 4]);
-  if (!out) return fail(w, Status::NoMemory);
-  zs.next_in = const_cast<Bytef*>(filtered);
-  zs.avail_in = static_cast<uInt>(size);  // below 2^32, checked by the caller
-  zs.next_out = out.get();
-  // One finishing call; only an output beyond zlib's 32-bit count needs a second.
-  int result = Z_OK;
-  while (result == Z_OK) {
-    const uint64_t room = bound - (zs.next_out - out.get());
-    zs.avail_out = static_cast<uInt>(std::min<uint64_t>(room, UINT_MAX));
-    result = deflate(&zs, Z_FINISH);
-    if (result == Z_OK && zs.avail_out != 0) break;  // no progress possible
+  // One call over the whole filtered image into a buffer of the worst-case size: no growth, no
+  // second pass, and about twice the pixel bytes held at once with the filtered data.
+  PixelBuffer out;
+  size_t compressed = 0;
+  switch (zlibCompress(w.level, kind != Kind::Palette, filtered, static_cast<size_t>(size), out,
+                       compressed)) {
+    case DeflateResult::Ok: break;
+    case DeflateResult::NoMemory: return fail(w, Status::NoMemory);
+    case DeflateResult::Failed: return fail(w, Status::DeflateError);
   }
-  if (result != Z_STREAM_END) return fail(w, Status::DeflateError);
   // A chunk holds at most 2^31 - 1 bytes; larger data continues in further IDAT chunks.
-  const uint64_t compressed = zs.next_out - out.get();
   uint64_t at = 0;
   do {
     const uint64_t piece = std::min<uint64_t>(compressed - at, 0x7FFFFFFF);
-    writeChunk(f, "IDAT", out.get() + at, static_cast<uint32_t>(piece));
+    writeChunk(f, "IDAT", out.data() + at, static_cast<uint32_t>(piece));
     at += piece;
   } while (at < compressed);
   return true;
@@ -399,8 +396,8 @@ bool writePng(PngWriter& w, const std::filesystem::path& path, const RgbQuad* pa
   const int bytesPerPixel = kind == Kind::TrueColour ? 3 : 1;
   if (c.width <= 0 || c.height <= 0 || !pixels) return fail(w, Status::BadImage);
 
-  const FilteredSize size = filteredSizeOf(c.width, c.height, w.bitDepth, bytesPerPixel, w.interlace);
-  // The whole filtered image goes to deflate at once, whose count is 32 bits.
+  const PngFilteredSize size = pngFilteredSize(c.width, c.height, w.bitDepth, bytesPerPixel, w.interlace);
+  // The whole filtered image is one block, and blocks stop below 2^32 bytes.
   if (size.total >= kMaxBlockSize) return fail(w, Status::BadImage);
 
   std::FILE* f = file.get();
@@ -423,7 +420,8 @@ bool writePng(PngWriter& w, const std::filesystem::path& path, const RgbQuad* pa
   }
 
   PixelBuffer block;
-  if (!block.allocate(size.total + 6 * size.largestRow)) return fail(w, Status::NoMemory);
+  // Every byte of the filtered data is written, and the filter rows are cleared per pass.
+  if (!block.allocate(size.total + 6 * size.largestRow, false)) return fail(w, Status::NoMemory);
   uint8_t* buffers = block.data() + size.total;
   Job job{w, f, kind, bytesPerPixel, block.data(), buffers, {}, size.largestRow};
   job.rows.previous = buffers;

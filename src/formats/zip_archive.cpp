@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "formats/crc32.h"
+#include "formats/deflate.h"
 #include "formats/input_file.h"
 
 namespace velorin {
@@ -121,6 +122,9 @@ bool findCentralRecord(const ArchiveSource& source, uint32_t position, uint32_t&
 }
 
 bool inflateInto(const uint8_t* input, uint32_t inputSize, uint8_t* output, uint32_t outputSize) {
+  // A stream that yields exactly the recorded size goes in one fast call; zlib keeps what that
+  // call refuses, a stream with more data than the recorded size included.
+  if (rawInflateExact(input, inputSize, output, outputSize)) return true;
   z_stream stream{};
   if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
   stream.next_in = const_cast<Bytef*>(input);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace velorin {
 
@@ -24,6 +25,30 @@ QString userConfigFolder();
 // otherwise configFolder/Velorin/Velorin.ini, the "Velorin" folder being created when missing.
 // Empty when configFolder is empty or the folder cannot be created.
 QString findSettingsFile(const QString& programFolder, const QString& configFolder);
+
+// The folder of the running program's file, links resolved (so a symlink on the PATH finds the
+// real installation).
+QString programFolder();
+
+// Where the program's own files may be, in search order. First the program's folder itself, which
+// is how the build tree and portable copies are laid out; then the installed layout relative to it
+// (PREFIX/bin/velorin finds PREFIX/share/velorin and PREFIX/lib/velorin), so any prefix works.
+enum class ProgramFiles {
+  Data,     // language files, help pages
+  Library,  // plug-ins and the private libraries
+};
+QStringList programFileFolders(const QString& programFolder, ProgramFiles kind);
+
+// The folder the language files are read from: the first of the data folders that holds a file
+// named "*.lng"; programFolder itself when none does.
+QString languageFolder(const QString& programFolder);
+
+// The plug-in folder the program ships: "plugins" in the first library folder that has one;
+// empty when there is none.
+QString shippedPluginFolder(const QString& programFolder);
+
+// The help pages: "help" in the first data folder that has one; empty when there is none.
+QString helpFolder(const QString& programFolder);
 
 // The user's pictures folder (XDG), the folder list's entry when there are no settings yet.
 QString picturesFolder();

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "formats/plugin_dib.h"
+#include "platform/paths.h"
 #include "velorin_spi.h"
 
 namespace velorin {
@@ -181,12 +181,9 @@ QString fieldText(const char* field, size_t capacity) {
 
 }  // namespace
 
-QString defaultPluginFolder() {
-  const QString program = QCoreApplication::instance()
-                              ? QCoreApplication::applicationDirPath()
-                              : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-  return program + QStringLiteral("/plugins");
-}
+QString defaultPluginFolder() { return shippedPluginFolder(programFolder()); }
+
+QString pluginFolderInUse(const QString& SPI) { return SPI.isEmpty() ? defaultPluginFolder() : SPI; }
 
 bool readImageWithPlugin(PluginHost& host, const QString& path, ImageRecord& record) {
   for (auto& entry : record.palette) entry = {};

@@ -29,8 +29,13 @@ struct PluginHost {
   int32_t headerOffset = 0;     // 0 or 128, for the plug-in found last
 };
 
-// The folder the shipped plug-ins are installed in: "plugins" beside the program.
+// The folder the shipped plug-ins are installed in ("plugins" beside the program in the build tree
+// and portable copies, PREFIX/lib/velorin/plugins when installed); empty when there is none.
 QString defaultPluginFolder();
+
+// The plug-in folder a job and the plug-in page use: the one the SPI setting names, the shipped
+// one while SPI is empty.
+QString pluginFolderInUse(const QString& SPI);
 
 // Decodes a file (file route: sourceFileSize and sourceFileTime from the file) or a block in
 // memory (an archive member; name is its name) with an image plug-in.

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -12,21 +11,26 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/paths.h"
+
 namespace velorin {
 
 namespace {
 
-QString programFolder() {
-  if (QCoreApplication::instance()) return QCoreApplication::applicationDirPath();
-  return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-}
-
-// The library files in search order; an empty plug-in folder leaves the bare name, which the
-// system's library search resolves.
+// The library files in search order: a library the user put into the plug-in folder, the one the
+// program ships when the plug-in folder is the shipped one, a library beside the program, the
+// system's, and last the shipped one whatever the plug-in folder is.
 QStringList candidateFiles(const QString& pluginFolder) {
   const QString name = QLatin1String(kUnrarLibraryName);
-  return {pluginFolder.isEmpty() ? name : pluginFolder + QLatin1Char('/') + name,
-          programFolder() + QLatin1Char('/') + name, name};
+  const QString shippedName = QLatin1String(kShippedUnrarLibraryName);
+  QStringList files;
+  if (!pluginFolder.isEmpty())
+    files << pluginFolder + QLatin1Char('/') + name << pluginFolder + QLatin1Char('/') + shippedName;
+  const QString program = programFolder();
+  files << program + QLatin1Char('/') + name << name;
+  const QString shipped = shippedPluginFolder(program);
+  if (!shipped.isEmpty()) files << shipped + QLatin1Char('/') + shippedName;
+  return files;
 }
 
 FileTime fileTimeOfMSecs(qint64 msecs) { return msecs * 10000 + 116444736000000000; }
@@ -147,9 +151,8 @@ void RarLibrary::unload() {
 }
 
 bool rarAvailable(const QString& pluginFolder) {
-  const QStringList files = candidateFiles(pluginFolder);
-  for (qsizetype i = 0; i + 1 < files.size(); ++i)
-    if (QFileInfo(files[i]).isFile()) return true;
+  for (const QString& file : candidateFiles(pluginFolder))
+    if (file.contains(QLatin1Char('/')) && QFileInfo(file).isFile()) return true;
   // The bare name: the folders the system's library search looks in.
   QStringList folders = QString::fromLocal8Bit(qgetenv("LD_LIBRARY_PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
   folders << QStringLiteral("/usr/local/lib") << QStringLiteral("/usr/lib/x86_64-linux-gnu")

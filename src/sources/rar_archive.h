@@ -1,7 +1,8 @@
 // RAR archives through the extraction library loaded at run time (libunrar.so, unrar_api.h).
 //
-// The library is looked for in the plug-in folder, the program's folder and the system library
-// path. Listings bind and free it around themselves; a job keeps it bound in its RarContext
+// The library is looked for in the plug-in folder, the program's folder, the system library path
+// and the program's shipped plug-in folder. The program ships its own under a name of its own, so
+// that it never stands in for the system's library of the published name. Listings bind and free it around themselves; a job keeps it bound in its RarContext
 // from start to end. Every function returns nothing or false on failure; the caller treats the
 // archive or the member as unreadable.
 #pragma once
@@ -18,6 +19,7 @@
 namespace velorin {
 
 inline constexpr const char* kUnrarLibraryName = "libunrar.so";
+inline constexpr const char* kShippedUnrarLibraryName = "libvelorin-unrar.so";
 
 // A bound library: the handle and its four entry points; unloads itself.
 class RarLibrary {

@@ -1,17 +1,34 @@
 #include "ui/main_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
+#include <QUrl>
+#include <QWindow>
 
-#include "engine/archive_members.h"
+#include <thread>
+
+#include "engine/input_paths.h"
 #include "engine/job_setup.h"
+#include "ui/about_dialog.h"
 #include "ui/controls.h"
 #include "ui/folder_tree.h"
+#include "ui/help.h"
 #include "ui/page_file_list.h"
 #include "ui/page_options.h"
 #include "ui/page_output.h"
@@ -19,6 +36,7 @@
 #include "ui/page_settings.h"
 #include "ui/path_field.h"
 #include "ui/preset_dialog.h"
+#include "ui/screen_placement.h"
 
 namespace velorin::ui {
 
@@ -29,6 +47,8 @@ constexpr int kPanelWidth = 588;
 constexpr int kFieldRight = 580;
 constexpr QColor kInputBackground{216, 240, 255};
 constexpr QColor kOutputBackground{255, 232, 240};
+constexpr int kTopmostTextId = 5100;
+constexpr int kOpenFailedTextId = 30007;
 
 struct ButtonPlace {
   int id;
@@ -42,6 +62,30 @@ constexpr std::array<ButtonPlace, 6> kButtons{{{1021, 10, 99},
                                                {1024, 482, 48},
                                                {1026, 538, 40}}};
 
+bool isInside(const QWidget* widget, const QWidget* container) {
+  return widget != nullptr && container != nullptr && (widget == container || container->isAncestorOf(widget));
+}
+
+// The local paths of a drop, in drop order.
+QStringList localPaths(const QMimeData* data) {
+  QStringList paths;
+  if (data == nullptr) return paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  return paths;
+}
+
+// The files a path job converts, the same as the headless mode's: files as they are, the image
+// files of folders in list order.
+QStringList pathJobFiles(const QStringList& paths, const ListOptions& options, const ArchiveAccess& access) {
+  QStringList files;
+  for (const ClassifiedInput& input : classifyInputs(paths, access)) {
+    if (input.kind == InputKind::Folder) files << imageFilesOfFolder(input.path, options);
+    else if (input.kind != InputKind::Missing) files << input.path;
+  }
+  return files;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(WindowStart start, QWidget* parent)
@@ -54,6 +98,7 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
   setObjectName(QStringLiteral("Velorin_main_class"));
   setWindowTitle(QStringLiteral("Velorin"));
   setFixedSize(kClientWidth, kClientHeight);
+  setAcceptDrops(true);
   applyInterfaceFont();
 
   treePanel_ = new QWidget(this);
@@ -64,17 +109,77 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
   connect(tree_, &FolderTree::folderChosen, this, &MainWindow::setInput);
 
   buildMainPanel();
+
+  topmostAction_ = new QAction(this);
+  topmostAction_->setObjectName(controlName(kTopmostTextId));
+  topmostAction_->setCheckable(true);
+  topmostAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+  topmostAction_->setShortcutContext(Qt::WindowShortcut);
+  addAction(topmostAction_);
+  connect(topmostAction_, &QAction::triggered, this, &MainWindow::toggleTopmost);
+  mainPanel_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(mainPanel_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu menu(this);
+    menu.addAction(topmostAction_);
+    menu.exec(mainPanel_->mapToGlobal(at));
+  });
+  mainPanel_->installEventFilter(this);
+  qApp->installEventFilter(this);  // tooltips follow TipAct
+
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setContext(Qt::WindowShortcut);
+  connect(escape, &QShortcut::activated, this, [this] {
+    if (job_.isRunning()) job_.host().requestCancel();
+  });
+
+  WindowJobHost& host = job_.host();
+  host.presentMessage = [this](const JobMessage& message) { return showMessage(message); };
+  host.presentPasswordPrompt = [this](QString& password) {
+    bool ok = false;
+    const QString typed = QInputDialog::getText(this, language_.text(2400), language_.text(2401),
+                                                QLineEdit::Password, password, &ok);
+    if (ok) password = typed;
+    return ok;
+  };
+  connect(&host, &WindowJobHost::progressRangeChanged, this, [this](qsizetype maximum) {
+    progress_->setRange(0, static_cast<int>(std::max<qsizetype>(1, maximum)));
+  });
+  connect(&host, &WindowJobHost::progressChanged, this,
+          [this](qsizetype position) { progress_->setValue(static_cast<int>(position)); });
+  connect(&host, &WindowJobHost::titleChanged, this, &QWidget::setWindowTitle);
+  connect(&host, &WindowJobHost::commandsEnabledChanged, this,
+          [this](bool, const QString& text) { convertButton_->setText(text); });
+  connect(&job_, &WindowJob::finished, this, &MainWindow::jobFinished);
+  connect(&host, &WindowJobHost::previewCleared, this,
+          [this] { static_cast<FileListPage*>(pages_[1])->clearPreview(); });
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { shutDown(); });
+
+  fileList_.setMemberLister(memberListerFor(archiveAccess()));
   relabel();
+
+  const ApplicationSettings& application = settings_.application;
+  const QString input = application.IIFolder == 1 ? application.IEPath
+                        : application.IIFolder == 2 ? application.ISPath
+                                                    : QString();
+  const QString output = application.OIFolder == 1 ? application.OEPath
+                         : application.OIFolder == 2 ? application.OSPath
+                                                     : QString();
+  if (!input.isEmpty() && fileList_.setInputPath(input, listOptions())) inputField_->setPath(input);
+  if (!output.isEmpty()) outputField_->setPath(output);
   for (SettingsPage* page : pages_) page->showSettings();
   tree_->showSettings();
+  notifyFileListChanged();
 }
 
-// The pages show the settings and the file list, which are members: they go first.
-MainWindow::~MainWindow() { delete mainPanel_; }
+MainWindow::~MainWindow() {
+  qApp->removeEventFilter(this);
+  // The pages show the settings and the file list, which are members: they go first.
+  delete mainPanel_;
+}
 
 void MainWindow::applyInterfaceFont() {
   font_ = QFont(language_.text(20000));
-  font_.setPixelSize(-settings_.application.FHeight);
+  font_.setPixelSize(std::abs(settings_.application.FHeight));
   font_.setWeight(settings_.application.FWeight >= 700 ? QFont::Bold : QFont::Normal);
   setFont(font_);
 }
@@ -119,9 +224,10 @@ void MainWindow::buildMainPanel() {
     buttons_[i] = new QPushButton(mainPanel_);
     buttons_[i]->setGeometry(kButtons[i].x, 505, kButtons[i].width, 24);
   }
+  convertButton_ = buttons_[2];
   connect(buttons_[0], &QPushButton::clicked, this, &MainWindow::trialConversion);
   connect(buttons_[1], &QPushButton::clicked, this, &MainWindow::namePreview);
-  connect(buttons_[2], &QPushButton::clicked, this, &MainWindow::convert);
+  connect(buttons_[2], &QPushButton::clicked, this, &MainWindow::convertOrCancel);
   connect(buttons_[3], &QPushButton::clicked, this, &QWidget::close);
   connect(buttons_[4], &QPushButton::clicked, this, &MainWindow::openHelp);
   connect(buttons_[5], &QPushButton::clicked, this, &MainWindow::showAbout);
@@ -147,48 +253,49 @@ void MainWindow::relabel() {
   setCaption(outputLabel_, language_, 1012);
   inputField_->setAccessibleName(inputLabel_->accessibleName());
   outputField_->setAccessibleName(outputLabel_->accessibleName());
-  for (size_t i = 0; i < kButtons.size(); ++i) setCaption(buttons_[i], language_, kButtons[i].id);
+  setTip(inputField_, language_, 11013);
+  setTip(outputField_, language_, 11014);
+  setTip(tree_, language_, 11001);
+  for (size_t i = 0; i < kButtons.size(); ++i) {
+    setCaption(buttons_[i], language_, kButtons[i].id);
+    setTip(buttons_[i], language_, kButtons[i].id + 10000);
+  }
+  if (job_.isRunning()) convertButton_->setText(language_.text(text_id::kJobCancelButton));
   for (int i = 0; i < kPageCount; ++i) tabs_->setTabText(i, language_.text(pages_[i]->titleId()));
+  topmostAction_->setText(language_.text(kTopmostTextId));
   layoutPathRows();
   for (SettingsPage* page : pages_) page->relabel();
   tree_->relabel();
 }
 
-void MainWindow::setInput(const QString& path) { inputField_->setPath(path); }
-void MainWindow::setOutput(const QString& path) { outputField_->setPath(path); }
+ArchiveAccess MainWindow::archiveAccess() const { return archiveAccessFor(jobOptions()); }
 
-ListOptions MainWindow::currentListOptions() {
-  const JobOptions options = jobOptionsFrom(settings_.application);
-  ArchiveAccess access = archiveAccessFor(options);
-  access.disabledPlugins = settings_.application.pluginFiles;
-  fileList_.setMemberLister(memberListerFor(access));
-  return listOptionsFor(settings_.conversion, options, access);
+ListOptions MainWindow::listOptions() const {
+  return listOptionsFor(settings_.conversion, jobOptions(), archiveAccess());
 }
 
-void MainWindow::rebuildFileList() {
-  if (!fileList_.inputPath().isEmpty()) fileList_.buildFileList(currentListOptions());
-  for (SettingsPage* page : pages_) page->fileListChanged();
+JobOptions MainWindow::jobOptions() const {
+  JobOptions options = jobOptionsFrom(settings_.application);
+  // One converter per processor, as the headless mode's default; the outputs stay the same.
+  options.jobs = jobThreads > 0 ? jobThreads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return options;
 }
 
-void MainWindow::settingsChanged() {
-  for (SettingsPage* page : pages_) page->showSettings();
+bool MainWindow::showMessage(const JobMessage& message) {
+  if (presentMessage) return presentMessage(message);
+  const QMessageBox::Icon icon = message.icon == MessageIcon::Error      ? QMessageBox::Critical
+                                 : message.icon == MessageIcon::Question ? QMessageBox::Question
+                                                                         : QMessageBox::Information;
+  const bool yesNo = message.buttons == MessageButtons::YesNo;
+  QMessageBox box(icon, message.caption, message.text, yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                  this);
+  box.setObjectName(QStringLiteral("message%1").arg(message.id));
+  const int answer = box.exec();
+  return yesNo ? answer == QMessageBox::Yes : true;
 }
 
-void MainWindow::switchLanguage(const QString& name) {
-  if (name.compare(settings_.application.LangFile, Qt::CaseInsensitive) == 0) return;
-  LanguageModule module;
-  QString langFile = name;
-  if (!loadLanguageModule(module, langFile, languageFolder_, userInterfaceLanguageId())) return;
-  language_ = std::move(module);
-  settings_.application.LangFile = langFile;
-  applyInterfaceFont();
-  relabel();
-  settingsChanged();
-}
-
-void MainWindow::interfaceFontChanged() {
-  applyInterfaceFont();
-  relabel();
+void MainWindow::showError(int id) {
+  showMessage({id, language_.text(text_id::kErrorCaption), language_.text(id), MessageIcon::Error, MessageButtons::Ok});
 }
 
 void MainWindow::takePageValues() {
@@ -199,17 +306,68 @@ void MainWindow::takePageValues() {
     for (SettingsPage* page : pages_) page->showCorrections(corrections);
 }
 
+void MainWindow::notifyFileListChanged() {
+  for (SettingsPage* page : pages_) page->fileListChanged();
+}
+
+void MainWindow::setInput(const QString& typed) {
+  if (job_.isRunning()) return;
+  const QString path = resolveShortcut(typed);
+  if (path.isEmpty()) return;
+  if (!fileList_.setInputPath(path, listOptions())) {
+    showError(text_id::kInputMissing);
+    return;
+  }
+  inputField_->setPath(path);
+  inputField_->remember(path);
+  notifyFileListChanged();
+}
+
+void MainWindow::setOutput(const QString& path) {
+  if (job_.isRunning()) return;
+  outputField_->setPath(path);
+  if (QFileInfo(path).isDir()) outputField_->remember(path);
+}
+
+void MainWindow::rebuildFileList() {
+  if (job_.isRunning() || fileList_.inputPath().isEmpty()) return;
+  fileList_.buildFileList(listOptions());
+  notifyFileListChanged();
+}
+
+void MainWindow::settingsChanged() {
+  for (SettingsPage* page : pages_) page->showSettings();
+}
+
+void MainWindow::switchLanguage(const QString& name) {
+  QString& langFile = settings_.application.LangFile;
+  if (job_.isRunning() || name.compare(langFile, Qt::CaseInsensitive) == 0) return;
+  LanguageModule next;
+  QString nextName = name;
+  // When neither the choice nor a fall-back loads, the window keeps its current texts.
+  if (!loadLanguageModule(next, nextName, languageFolder_, userInterfaceLanguageId())) return;
+  language_ = std::move(next);
+  langFile = nextName;
+  applyInterfaceFont();
+  relabel();
+  for (SettingsPage* page : pages_) page->showSettings();
+}
+
+void MainWindow::interfaceFontChanged() {
+  applyInterfaceFont();
+  relabel();
+}
+
 void MainWindow::presetChosen(int entry) {
+  if (job_.isRunning()) return;
   if (entry >= 1 && entry <= kPresetCount) {
     PresetLocations locations;
     if (!applyPreset(settings_.presets, entry - 1, settings_.conversion, &locations)) return;
     if (!locations.outputFolder.isEmpty()) setOutput(locations.outputFolder);
     settingsChanged();
-    if (!locations.inputPath.isEmpty()) {
-      setInput(locations.inputPath);
-      fileList_.setInputPath(locations.inputPath, currentListOptions());
-    }
-    rebuildFileList();
+    // A new input builds its list with the preset's filters; otherwise the list is built again.
+    if (locations.inputPath.isEmpty() || locations.inputPath == fileList_.inputPath()) rebuildFileList();
+    else setInput(locations.inputPath);
   } else if (entry == kPresetCount + 1) {
     PresetChoice choice;
     if (!choosePresetToSave(this, language_, settings_.presets, choice)) return;
@@ -221,32 +379,223 @@ void MainWindow::presetChosen(int entry) {
   activateWindow();
 }
 
-void MainWindow::trialConversion() {}
-void MainWindow::namePreview() {}
-void MainWindow::convert() {}
-void MainWindow::openHelp() {}
-void MainWindow::showAbout() {}
+// --- Jobs -------------------------------------------------------------------------------------
+
+void MainWindow::setJobRunning(bool running) {
+  for (QPushButton* button : buttons_)
+    if (button != convertButton_) button->setEnabled(!running);
+  tabs_->widget(0)->parentWidget()->setEnabled(!running);  // the pages, not the tab bar
+  treePanel_->setEnabled(!running);
+  inputField_->setEnabled(!running);
+  outputField_->setEnabled(!running);
+}
+
+void MainWindow::startJob(std::function<JobResult(JobContext&)> run) {
+  takePageValues();
+  setJobRunning(true);
+  // The job works on a copy taken now: the window's settings may change under it no more.
+  job_.start([this, run = std::move(run), settings = settings_.conversion, options = jobOptions()](JobHost& host) {
+    JobContext context{host, language_, settings, options};
+    return run(context);
+  });
+}
+
+void MainWindow::startListJob() {
+  if (job_.isRunning()) return;
+  // A change of the folder is noticed here, on the window's thread, so that the list the pages
+  // show is never rebuilt under them by the job.
+  if (!fileList_.inputPath().isEmpty() && !fileList_.keepInStep()) {
+    notifyFileListChanged();
+    if (settings_.application.FileMes) showError(text_id::kListChanged);
+    return;
+  }
+  const QString input = inputField_->path();
+  const QString output = outputField_->path();
+  startJob([this, input, output](JobContext& context) { return runListJob(context, fileList_, input, output); });
+}
+
+void MainWindow::startPathJob(const QStringList& paths) {
+  if (job_.isRunning()) return;
+  const QStringList files = pathJobFiles(paths, listOptions(), archiveAccess());
+  if (files.isEmpty()) return;
+  QString output = outputField_->path();
+  startJob([files, output](JobContext& context) { return runPathJob(context, files, output); });
+}
+
+void MainWindow::jobFinished(const JobResult& result) {
+  Q_UNUSED(result);
+  job_.wait();
+  setJobRunning(false);
+  convertButton_->setText(language_.text(1023));
+  notifyFileListChanged();
+  if (closeAfterJob_) close();
+}
+
+void MainWindow::convertOrCancel() {
+  if (job_.isRunning()) job_.host().requestCancel();
+  else startListJob();
+}
+
+// --- Commands ---------------------------------------------------------------------------------
+
+void MainWindow::trialConversion() {
+  if (!QFileInfo::exists(inputField_->path())) return showError(text_id::kInputMissing);
+  if (fileList_.selectedCount() == 0) return showError(text_id::kNothingSelected);
+}
+
+void MainWindow::namePreview() {
+  if (!QFileInfo::exists(inputField_->path())) return showError(text_id::kInputMissing);
+  if (fileList_.selectedCount() == 0) return showError(text_id::kNothingSelected);
+}
+
+void MainWindow::openHelp() {
+  const QString programFolder = QCoreApplication::applicationDirPath();
+  QString page = helpPagePath(helpRoots(programFolder), settings_.application.LangFile, tabs_->currentIndex());
+  if (page.isEmpty()) page = installedReadme(programFolder);
+  if (page.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page))) showError(kOpenFailedTextId);
+}
+
+void MainWindow::showAbout() {
+  AboutDialog about(language_, this);
+  about.exec();
+  raise();
+  activateWindow();
+}
+
+// --- Window ----------------------------------------------------------------------------------
+
+void MainWindow::placeOnScreen() {
+  QList<QRect> areas;
+  for (const QScreen* screen : QGuiApplication::screens()) areas << screen->availableGeometry();
+  const QSize frame = frameGeometry().size().expandedTo(size());
+  move(placeOnScreens(QPoint(settings_.application.WinX, settings_.application.WinY), frame, areas));
+}
+
+bool MainWindow::applyCommandLine(const QStringList& arguments) {
+  const ApplicationSettings& application = settings_.application;
+  const CommandLinePlan plan = handleCommandLine(arguments, application.SdToCvt, application.SdToPath);
+  switch (plan.mode) {
+    case CommandLinePlan::Mode::None:
+      return false;
+    case CommandLinePlan::Mode::Open:
+      if (!plan.inputPath.isEmpty() && fileList_.setInputPath(plan.inputPath, listOptions())) {
+        inputField_->setPath(plan.inputPath);
+        inputField_->remember(plan.inputPath);
+        if (!plan.selectNames.isEmpty()) fileList_.selectOnly(plan.selectNames);
+        notifyFileListChanged();
+      }
+      if (!plan.outputFolder.isEmpty()) setOutput(plan.outputFolder);
+      return false;
+    case CommandLinePlan::Mode::Convert:
+      setOutput(plan.outputFolder);
+      closeAfterJob_ = true;
+      startPathJob(plan.convertPaths);
+      if (!job_.isRunning()) {
+        closeAfterJob_ = false;
+        return false;
+      }
+      return true;
+  }
+  return false;
+}
+
+void MainWindow::bringToFront() {
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+}
+
+bool MainWindow::isTopmost() const { return windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
+
+void MainWindow::toggleTopmost() {
+  const bool wasVisible = isVisible();
+  const QPoint position = pos();
+  setWindowFlag(Qt::WindowStaysOnTopHint, !isTopmost());
+  move(position);
+  if (wasVisible) show();  // changing a window flag hides the window
+  topmostAction_->setChecked(isTopmost());
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ToolTip && !settings_.application.TipAct) return true;
+  if (watched == mainPanel_ && event->type() == QEvent::MouseButtonDblClick) {
+    toggleTopmost();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!job_.isRunning() && !localPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+  if (!job_.isRunning() && !localPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QStringList paths = localPaths(event->mimeData());
+  event->acceptProposedAction();
+  dropPaths(childAt(event->position().toPoint()), paths);
+}
+
+void MainWindow::dropPaths(QWidget* target, const QStringList& paths) {
+  if (paths.isEmpty() || job_.isRunning()) return;
+  const QString first = resolveShortcut(paths.front());
+  const ArchiveAccess access = archiveAccess();
+  if (isInside(target, inputField_)) {
+    setInput(isListSource(inputKindOf(first, access)) ? first : QFileInfo(first).absolutePath());
+  } else if (isInside(target, outputField_)) {
+    setOutput(QFileInfo(first).isDir() ? first : QFileInfo(first).absolutePath());
+  } else if (isInside(target, treePanel_)) {
+    tree_->selectPath(first);
+  } else if (isInside(target, tabs_)) {
+    SettingsPage* page = pages_[tabs_->currentIndex()];
+    if (!page->takeDrop(target, first)) {
+      QStringList resolved;
+      for (const QString& path : paths) resolved << resolveShortcut(path);
+      startPathJob(resolved);
+    }
+  }
+}
+
+// --- Shutdown ----------------------------------------------------------------------------------
 
 bool MainWindow::shutDown() {
   if (shutDownDone_) return true;
   shutDownDone_ = true;
-  tree_->stop();
   ConversionSettings& conversion = settings_.conversion;
   if (settings_.application.Reset) applyResetSwitchOff(conversion);
   takePageValues();
   tree_->giveValues();
+  tree_->stop();
   ApplicationSettings& application = settings_.application;
   application.IEPath = inputField_->path();
   application.OEPath = outputField_->path();
   application.inputHistory = inputField_->history();
   application.outputHistory = outputField_->history();
-  const QPoint position = pos();
+  // The normal position, also when minimised.
+  const QPoint position = isMinimized() ? normalGeometry().topLeft() : pos();
   application.WinX = position.x();
   application.WinY = position.y();
-  return saveSettingsFile(settingsPath_, settings_);
+  const bool saved = saveSettingsFile(settingsPath_, settings_);
+  if (!saved) qWarning("velorin: the settings could not be saved to %s", qPrintable(settingsPath_));
+  return saved;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (job_.isRunning()) {
+    event->ignore();
+    if (closeAfterJob_) return;  // already on the way out
+    const JobMessage question{text_id::kCancelQuestion, QStringLiteral("Velorin"),
+                              language_.text(text_id::kCancelQuestion), MessageIcon::Question,
+                              MessageButtons::YesNo};
+    if (!showMessage(question)) return;
+    closeAfterJob_ = true;
+    job_.host().requestCancel(true);
+    return;
+  }
   shutDown();
   event->accept();
 }

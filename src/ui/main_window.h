@@ -1,19 +1,26 @@
 // The main window: the folder-tree panel on the left; on the right the two path fields, the five
 // settings tabs, the progress bar and the six command buttons, at the fixed positions of a
-// 768 x 538 client area.
+// 768 x 538 client area. It owns the settings, the language and the file list, runs the
+// window's jobs and takes dropped files.
 #pragma once
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
+#include "engine/archive_members.h"
 #include "engine/file_list.h"
+#include "engine/job.h"
 #include "engine/language.h"
 #include "settings/settings_store.h"
 #include "ui/settings_page.h"
+#include "ui/window_job.h"
 
+class QAction;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -28,7 +35,7 @@ class PathField;
 struct WindowStart {
   StoredSettings settings;
   QString settingsPath;
-  QString languageFolder;  // where the language files are
+  QString languageFolder;  // where the language files are (the program's folder)
   LanguageModule language;
 };
 
@@ -45,6 +52,25 @@ class MainWindow : public QWidget, public PageHost {
   SettingsPage* page(int index) const { return pages_[index]; }
   FolderTree* folderTree() const { return tree_; }
   const QString& settingsPath() const { return settingsPath_; }
+  WindowJob& job() { return job_; }
+  bool jobRunning() const { return job_.isRunning(); }
+
+  // Moves the window to the saved position, kept inside the nearest screen's available area.
+  void placeOnScreen();
+  // Arguments without the program's name. True when they started a conversion: the window then
+  // shows minimised and closes when the conversion has ended.
+  bool applyCommandLine(const QStringList& arguments);
+  // Restores a minimised window and brings it to the front (a second start asked for it).
+  void bringToFront();
+
+  // The drop table: target is the widget under the drop point.
+  void dropPaths(QWidget* target, const QStringList& paths);
+  // Runs the checked entries of the file list (the convert button), or the given files.
+  void startListJob();
+  void startPathJob(const QStringList& paths);
+
+  bool isTopmost() const;
+  void toggleTopmost();
 
   // PageHost
   StoredSettings& settings() override { return settings_; }
@@ -58,8 +84,17 @@ class MainWindow : public QWidget, public PageHost {
   void interfaceFontChanged() override;
   QString languageFolder() const override { return languageFolder_; }
 
+  // Conversions at once; 0 is one per processor.
+  int jobThreads = 0;
+  // How messages reach the user; tests answer them instead.
+  std::function<bool(const JobMessage&)> presentMessage;
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void buildMainPanel();
@@ -67,20 +102,30 @@ class MainWindow : public QWidget, public PageHost {
   void relabel();
   void applyInterfaceFont();
 
-  // The pages' number and text fields into the settings, and what that switched off shown.
+  ListOptions listOptions() const;
+  ArchiveAccess archiveAccess() const;
+  JobOptions jobOptions() const;
+  // The number and text fields of the pages into the settings, with the corrections shown.
   void takePageValues();
-  ListOptions currentListOptions();
+  void showError(int id);
+  bool showMessage(const JobMessage& message);
 
   void setInput(const QString& path);
   void setOutput(const QString& path);
+  void notifyFileListChanged();
+
+  void startJob(std::function<JobResult(JobContext&)> run);
+  void setJobRunning(bool running);
+  void jobFinished(const JobResult& result);
 
   void trialConversion();  // 1021
   void namePreview();      // 1022
-  void convert();          // 1023
+  void convertOrCancel();  // 1023
   void openHelp();         // 1024
   void showAbout();        // 1026
 
-  // Shutdown: Reset switch-off, page values, path fields and histories, position; then the file.
+  // Reset switch-off, page values, path fields and histories, position; then the file, replaced
+  // in one step. Runs once.
   bool shutDown();
 
   StoredSettings settings_;
@@ -89,7 +134,9 @@ class MainWindow : public QWidget, public PageHost {
   LanguageModule language_;
   FileList fileList_;
   QFont font_;
+  WindowJob job_;
   bool shutDownDone_ = false;
+  bool closeAfterJob_ = false;
 
   QWidget* treePanel_ = nullptr;
   FolderTree* tree_ = nullptr;
@@ -102,6 +149,8 @@ class MainWindow : public QWidget, public PageHost {
   std::array<SettingsPage*, kPageCount> pages_{};
   QProgressBar* progress_ = nullptr;
   std::array<QPushButton*, 6> buttons_{};  // 1021, 1022, 1023, 1025, 1024, 1026
+  QPushButton* convertButton_ = nullptr;
+  QAction* topmostAction_ = nullptr;
 };
 
 }  // namespace velorin::ui

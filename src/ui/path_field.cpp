@@ -3,9 +3,20 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
+#include "settings/application_settings.h"
 #include "ui/controls.h"
 
 namespace velorin::ui {
+
+QStringList rememberPath(const QStringList& history, const QString& path, int limit) {
+  QStringList result;
+  if (!path.isEmpty()) result << path;
+  for (const QString& entry : history) {
+    if (result.size() >= limit) break;
+    if (!entry.isEmpty() && entry != path) result << entry;
+  }
+  return result;
+}
 
 PathField::PathField(int id, QColor editBackground, QWidget* parent) : QComboBox(parent) {
   nameControl(this, id);
@@ -36,6 +47,15 @@ void PathField::setHistory(const QStringList& history) {
   clear();
   for (const QString& path : history)
     if (!path.isEmpty() && (foldersOnly_ ? QFileInfo(path).isDir() : QFileInfo::exists(path))) addItem(path);
+  setEditText(text);
+}
+
+void PathField::remember(const QString& path) {
+  const QString text = currentText();
+  const QStringList paths = rememberPath(history(), path, kHistoryLength);
+  const QSignalBlocker quiet(this);
+  clear();
+  addItems(paths);
   setEditText(text);
 }
 

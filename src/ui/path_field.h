@@ -8,6 +8,9 @@
 
 namespace velorin::ui {
 
+// The history after path was used: path first, no other copy of it, at most limit entries.
+QStringList rememberPath(const QStringList& history, const QString& path, int limit);
+
 class PathField : public QComboBox {
   Q_OBJECT
  public:
@@ -17,6 +20,8 @@ class PathField : public QComboBox {
   void setHistory(const QStringList& history);
   // Only entries that are folders are listed (the output folder field).
   void setFoldersOnly(bool foldersOnly) { foldersOnly_ = foldersOnly; }
+  // Puts path at the top of the list (at most 16 entries, no duplicates).
+  void remember(const QString& path);
   // The remembered paths as the list holds them.
   QStringList history() const;
   // Shows path in the edit part without emitting pathEntered.

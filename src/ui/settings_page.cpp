@@ -10,22 +10,15 @@ SettingsPage::SettingsPage(PageHost& host, int titleId, QWidget* parent)
   setPalette(white);
 }
 
-// The fields outlive the table: QWidget deletes its children after this destructor has run.
-SettingsPage::~SettingsPage() {
-  for (auto it = dropTargets_.cbegin(); it != dropTargets_.cend(); ++it)
-    disconnect(it.key(), &QObject::destroyed, this, nullptr);
-}
-
 void SettingsPage::registerDropTarget(QWidget* field, std::function<void(const QString&)> take) {
-  dropTargets_.insert(field, std::move(take));
-  connect(field, &QObject::destroyed, this, [this, field] { dropTargets_.remove(field); });
+  dropTargets_.push_back({field, std::move(take)});
 }
 
 bool SettingsPage::takeDrop(QWidget* widget, const QString& path) {
   for (QWidget* w = widget; w != nullptr && w != this; w = w->parentWidget()) {
-    const auto found = dropTargets_.constFind(w);
-    if (found != dropTargets_.constEnd()) {
-      found.value()(path);
+    for (const DropTarget& target : dropTargets_) {
+      if (target.field != w) continue;
+      target.take(path);
       return true;
     }
   }

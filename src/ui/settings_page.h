@@ -11,12 +11,12 @@
 // - reloads every caption, list text and tooltip in relabel, called after the language changed.
 #pragma once
 
-#include <QHash>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 #include "settings/conversion_settings.h"
 #include "settings/settings_store.h"
@@ -56,7 +56,6 @@ class SettingsPage : public QWidget {
  public:
   // titleId is the language id of the tab's title (20011..20015).
   SettingsPage(PageHost& host, int titleId, QWidget* parent = nullptr);
-  ~SettingsPage() override;
 
   int titleId() const { return titleId_; }
 
@@ -84,7 +83,11 @@ class SettingsPage : public QWidget {
  private:
   PageHost& host_;
   int titleId_;
-  QHash<QWidget*, std::function<void(const QString&)>> dropTargets_;
+  struct DropTarget {
+    QPointer<QWidget> field;  // a field the page deletes early simply stops taking drops
+    std::function<void(const QString&)> take;
+  };
+  std::vector<DropTarget> dropTargets_;
 };
 
 }  // namespace velorin::ui

@@ -1,42 +1,40 @@
 #include "ui/window_app.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 
-#include "engine/language.h"
 #include "platform/paths.h"
 #include "ui/main_window.h"
+#include "ui/startup.h"
 
 namespace velorin::ui {
 
-namespace {
-
-// The start-up failures come before any language is loaded: fixed English texts.
-int startupFailure(const char* text) {
-  QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kStartupErrorCaption), QString::fromLatin1(text));
-  box.exec();
-  return 1;
-}
-
-}  // namespace
-
 int runWindowApplication(int argc, char** argv) {
   QApplication app(argc, argv);
-  const QString programPath = QCoreApplication::applicationFilePath();
-  const QString programFolder = QCoreApplication::applicationDirPath();
-  if (!checkProgramName(programPath)) return startupFailure(kFailedToExecuteMessage);
-  WindowStart start;
-  start.settingsPath = findSettingsFile(programFolder, userConfigFolder());
-  if (start.settingsPath.isEmpty()) return startupFailure(kFailedToExecuteMessage);
-  start.settings = loadSettingsFile(start.settingsPath, picturesFolder()).settings;
-  start.languageFolder = programFolder;
-  if (!loadLanguageModule(start.language, start.settings.application.LangFile, start.languageFolder,
-                          userInterfaceLanguageId()))
-    return startupFailure(kLanguageFileMissingMessage);
+  QApplication::setApplicationName(QStringLiteral("Velorin"));
+  StartUpResult started = startUp(currentStartUpPlaces());
+  switch (started.outcome) {
+    case StartUpResult::Outcome::Failed: {
+      // Before any language is loaded: the fixed English texts.
+      QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kStartupErrorCaption),
+                      QString::fromLatin1(started.failureText));
+      box.exec();
+      return 1;
+    }
+    case StartUpResult::Outcome::HandedOver:
+      return 0;
+    case StartUpResult::Outcome::Window:
+      break;
+  }
 
-  MainWindow window(std::move(start));
-  window.show();
+  MainWindow window(std::move(started.start));
+  QObject::connect(started.instance.get(), &SingleInstance::activationRequested, &window, &MainWindow::bringToFront);
+  window.placeOnScreen();
+  const QStringList arguments = QCoreApplication::arguments().mid(1);
+  // A conversion asked for on the command line runs with the window minimised; the window
+  // closes itself when it ends.
+  if (window.applyCommandLine(arguments)) window.showMinimized();
+  else window.show();
   return app.exec();
 }
 

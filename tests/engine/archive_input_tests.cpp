@@ -140,7 +140,7 @@ TEST(ArchiveInput, RarMembersLoadLikeTheSameBytesFromMemory) {
   auto ws = createJobWorkspace(settings);
   auto reference = createJobWorkspace(settings);
   ws->sourceKind = SourceKind::Rar;
-  ws->pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin");
+  ws->pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
   ws->archivePath = q(test::testdata("rar/rar-test-files/testfile.rar5.cbr"));
   const auto list = listRar(ws->archivePath, ws->pluginFolder);
   ASSERT_TRUE(list);
@@ -333,7 +333,7 @@ TEST(ArchiveMembers, EveryKindListsAsFileEntries) {
   access.disabledPlugins = {QStringLiteral("archives.spi")};
   EXPECT_FALSE(listArchiveMembers(access, SourceKind::PluginArchive, q(folder / "b.7z"), members));
 
-  access.pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin");
+  access.pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
   ASSERT_TRUE(listArchiveMembers(access, SourceKind::Rar, q(test::testdata("rar/rar-test-files/testfile.rar5.cbr")), members));
   EXPECT_EQ(members.size(), 2u);
   EXPECT_FALSE(listArchiveMembers(access, SourceKind::Zip, q(folder / "missing.zip"), members));

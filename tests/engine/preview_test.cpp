@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include "engine/archive_members.h"
+#include "engine/job_setup.h"
 #include "engine/preview.h"
 #include "engine_test_support.h"
 
@@ -40,6 +42,18 @@ TEST(LoadPreview, LoadsTheEntryWithoutResizingAndKeepsItsPixels) {
 
 TEST(PreviewSizeText, HasTwoBlanksBeforeTheDepth) {
   EXPECT_EQ(previewSizeText(640, 480, 24), QStringLiteral("640 x 480  24bit"));
+}
+
+// The plug-ins switched off on the plug-in page are offered no files by the lists and jobs.
+TEST(SwitchedOffPlugins, ReachTheListsAndJobs) {
+  ApplicationSettings application;
+  application.SPI = QStringLiteral(VELORIN_BINARY_DIR "/test-plugins/spi");
+  const QStringList offered = imagePluginPatterns(archiveAccessFor(jobOptionsFrom(application)));
+  ASSERT_FALSE(offered.isEmpty());
+  application.pluginFiles = {QStringLiteral("TEST_IMAGE.spi")};
+  const JobOptions options = jobOptionsFrom(application);
+  EXPECT_EQ(options.disabledPlugins, application.pluginFiles);
+  EXPECT_TRUE(imagePluginPatterns(archiveAccessFor(options)).isEmpty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 
+#include "formats/adam7.h"
 #include "formats/blend_table.h"
 #include "formats/crc32.h"
 #include "formats/png_test_util.h"
@@ -325,6 +326,59 @@ TEST(PngReader, OddFilterBytesAndShortData) {
   EXPECT_FALSE(readBytes(reader, b.bytes, record));
   EXPECT_EQ(reader.status, Status::InflateError);
   EXPECT_FALSE(record.pixels);
+}
+
+// Complete streams are inflated whole and unfiltered in place; any other stream goes row by row.
+// A surplus byte after the last row sends the same rows down the second path, so both must give
+// the same record for every layout, filter type and pass.
+TEST(PngReader, WholeStreamAndRowByRowDecodingAgree) {
+  struct Layout {
+    int depth, colourType;
+  };
+  const Layout layouts[] = {{1, 0}, {2, 3}, {4, 0}, {8, 0}, {16, 0}, {8, 2},
+                            {16, 2}, {8, 3}, {8, 4}, {16, 4}, {8, 6}, {16, 6}};
+  static constexpr int kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
+  std::mt19937 random(7);
+  for (const Layout& layout : layouts) {
+    for (const int interlace : {0, 1}) {
+      SCOPED_TRACE(std::to_string(layout.depth) + "/" + std::to_string(layout.colourType) +
+                   (interlace ? " interlaced" : ""));
+      const uint32_t width = 13, height = 11;
+      const int bpp = std::max(1, kChannels[layout.colourType] * layout.depth / 8);
+      const uint64_t size =
+          pngFilteredSize(width, height, layout.depth, bpp, interlace != 0).total;
+      std::vector<uint8_t> rows(size);
+      for (auto& byte : rows) byte = static_cast<uint8_t>(random());
+      // Filter bytes at every row start, 5 and 6 included (they mean None).
+      const Adam7Pass* passes = interlace ? kAdam7Passes : &kWholeImagePass;
+      for (size_t at = 0, p = 0; p < (interlace ? 7u : 1u); ++p) {
+        const int64_t columns = passColumns(passes[p], width), count = passRows(passes[p], height);
+        if (columns <= 0 || count <= 0) continue;
+        const uint64_t rowSize = pngRowBytes(columns, layout.depth, bpp) + 1;
+        for (int64_t r = 0; r < count; ++r, at += rowSize) rows[at] = static_cast<uint8_t>(random() % 7);
+      }
+      std::vector<uint8_t> longer = rows;
+      longer.push_back(0);
+      std::vector<uint8_t> palette(3 * (1u << layout.depth));
+      for (auto& byte : palette) byte = static_cast<uint8_t>(random());
+      const auto build = [&](const std::vector<uint8_t>& data) {
+        PngBuilder b;
+        b.header(width, height, layout.depth, layout.colourType, interlace);
+        if (layout.colourType == 3) b.chunk("PLTE", palette);
+        return b.chunk("IDAT", zlibOf(data)).end().bytes;
+      };
+      PngReader reader;
+      ImageRecord whole, byRow;
+      ASSERT_TRUE(readBytes(reader, build(rows), whole));
+      ASSERT_TRUE(readBytes(reader, build(longer), byRow));
+      expectSameRecord(whole, byRow);
+    }
+  }
+  // The geometry itself, worked out by hand for 3 x 3 at one bit: passes 1, 4, 5, 6, 7 hold
+  // 1, 1, 1, 2 and 1 rows of one byte.
+  EXPECT_EQ(pngFilteredSize(3, 3, 1, 1, true).total, 12u);
+  EXPECT_EQ(pngFilteredSize(3, 3, 1, 1, true).largestRow, 2u);
+  EXPECT_EQ(pngFilteredSize(5, 3, 8, 3, false).total, 48u);
 }
 
 TEST(Crc32, MatchesZlibAndChains) {

@@ -137,6 +137,35 @@ TEST(PngWriter, TruecolourAndEightBitPaletteReadBackInLibpng) {
   roundTrip({{24, 24}, {8, 24}, {8, 8}});
 }
 
+// Levels go to two compressors; every level must give a stream libpng reads back whole, and
+// level 0 stores the filtered rows (deflate's stored blocks cost 5 bytes per 64 KiB at least).
+TEST(PngWriter, EveryLevelWritesAStreamLibpngReadsBack) {
+  test::TempFolder folder;
+  const int32_t width = 300, height = 120;  // filtered data beyond one stored block
+  for (const int targetBits : {24, 8}) {
+    const ImageRecord image = randomImage(width, height, targetBits, 11);
+    const auto expected = expectedColours(image, targetBits);
+    for (int level = 0; level <= 9; ++level) {
+      SCOPED_TRACE(std::to_string(targetBits) + " bits, level " + std::to_string(level));
+      PngWriter w;
+      prepare(w, image, targetBits);
+      w.level = level;
+      const auto path = folder / "level.png";
+      ASSERT_TRUE(writePng(w, path, image.palette, image.pixels.data()));
+      const test::LibpngImage li = readWithLibpng(path, true);
+      ASSERT_TRUE(li.ok);
+      EXPECT_EQ(libpngColours(li), expected);
+      const uint64_t filteredSize = uint64_t(height) * (width * (targetBits / 8) + 1);
+      const size_t fileSize = test::readBytes(path).size();
+      if (level == 0) {
+        EXPECT_GT(fileSize, filteredSize + 5 * (filteredSize >> 16));
+      } else {
+        EXPECT_LT(fileSize, filteredSize);
+      }
+    }
+  }
+}
+
 TEST(PngWriter, ReducedPaletteOutputsReadBackInLibpng) {
   if (!reductionsAvailable()) GTEST_SKIP() << "palette outputs below 8 bits wait for the colour reductions";
   roundTrip({{24, 8}, {24, 4}, {24, 2}, {24, 1}, {8, 4}, {8, 1}});
@@ -211,6 +240,103 @@ TEST(PngWriter, RowFilterFollowsTheScore) {
   EXPECT_EQ(bytes[8 + 4 + 4 + 9], 2);   // colour type
   EXPECT_EQ(bytes[8 + 4 + 4 + 12], 0);  // no interlace
   EXPECT_EQ(filterBytes(bytes, 24, 3), (std::vector<uint8_t>{0, 1, 2}));
+}
+
+// The five filters and the score written out plainly, byte by byte.
+std::vector<uint8_t> referenceFilteredRow(const std::vector<uint8_t>& raw,
+                                          const std::vector<uint8_t>& above, int bpp) {
+  const size_t n = raw.size();
+  std::vector<std::vector<uint8_t>> rows(5, std::vector<uint8_t>(n + 1));
+  for (size_t i = 0; i < n; ++i) {
+    const int a = i >= size_t(bpp) ? raw[i - bpp] : 0, b = above[i];
+    const int c = i >= size_t(bpp) ? above[i - bpp] : 0;
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+    const int predictions[5] = {0, a, b, (a + b) / 2, paeth};
+    for (int k = 0; k < 5; ++k) rows[k][i + 1] = static_cast<uint8_t>(raw[i] - predictions[k]);
+  }
+  int scores[5];
+  for (int k = 0; k < 5; ++k) {
+    rows[k][0] = static_cast<uint8_t>(k);
+    scores[k] = 0;
+    for (size_t i = 1; i <= n; ++i) {
+      const uint8_t v = rows[k][i];
+      if (v == rows[k][i - 1] && (v <= 3 || v >= 252)) ++scores[k];
+    }
+  }
+  const int subOrUp = scores[2] > scores[1] ? 2 : 1;
+  const int averageOrPaeth = scores[4] > scores[3] ? 4 : 3;
+  const int best = scores[averageOrPaeth] > scores[subOrUp] ? averageOrPaeth : subOrUp;
+  return rows[scores[best] > scores[0] ? best : 0];
+}
+
+// Every written row, type byte and filtered bytes, against the plain filter, over widths that
+// leave every remainder of a 16-byte step and rows where each filter wins.
+TEST(PngWriter, FilteredRowsMatchThePlainFilterChoice) {
+  test::TempFolder folder;
+  std::mt19937 random(3);
+  std::vector<int> choices(5);
+  for (const int32_t width : {1, 2, 5, 6, 7, 16, 17, 22, 33, 48, 85, 130}) {
+    for (const bool grey : {false, true}) {
+      SCOPED_TRACE(std::to_string(width) + (grey ? " grey" : " truecolour"));
+      const int32_t height = 24;
+      ImageRecord image;
+      ASSERT_EQ(image.allocatePixels(width, height, 24), Status::Ok);
+      const uint64_t stride = paddedStride(width, 24);
+      for (int32_t y = height - 1; y >= 0; --y) {  // top row first
+        uint8_t* row = image.pixels.data() + y * stride;
+        const int kind = static_cast<int>(random() % 6);
+        for (int32_t i = 0; i < 3 * width; ++i) {
+          const uint8_t above = y + 1 < height ? row[stride + i] : 0;
+          const uint8_t left = i >= 3 ? row[i - 3] : 100;
+          row[i] = kind == 0   ? static_cast<uint8_t>(random())
+                   : kind == 1 ? static_cast<uint8_t>(i * 5 + y)
+                   : kind == 2 ? static_cast<uint8_t>(above + random() % 3)
+                   : kind == 3 ? static_cast<uint8_t>(left + random() % 2)
+                   : kind == 4 ? static_cast<uint8_t>((left + above) / 2 + random() % 2)
+                               : 100;  // runs of equal bytes that are not near 0 or 255
+        }
+      }
+      PngWriter w;
+      prepare(w, image, grey ? 8 : 24);
+      w.greyscale = grey;
+      ASSERT_TRUE(writePng(w, folder / "f.png", image.palette, image.pixels.data()));
+
+      const int bpp = grey ? 1 : 3;
+      std::vector<uint8_t> samples(size_t(width) * height);
+      if (grey) greyFromTrueColour(w.converter, image.pixels.data(), samples.data());
+      const auto file = test::readBytes(folder / "f.png");
+      const size_t rowSize = size_t(width) * bpp + 1;
+      std::vector<uint8_t> idat;
+      for (size_t at = 8; at + 12 <= file.size(); at += 12 + loadBe32(&file[at]))
+        if (std::memcmp(&file[at + 4], "IDAT", 4) == 0)
+          idat.insert(idat.end(), file.begin() + at + 8, file.begin() + at + 8 + loadBe32(&file[at]));
+      std::vector<uint8_t> filtered(rowSize * height);
+      uLongf size = filtered.size();
+      ASSERT_EQ(uncompress(filtered.data(), &size, idat.data(), idat.size()), Z_OK);
+      ASSERT_EQ(size, filtered.size());
+      std::vector<uint8_t> above(rowSize - 1, 0), raw(rowSize - 1);
+      for (int32_t y = 0; y < height; ++y) {
+        const int32_t stored = height - 1 - y;
+        for (int32_t x = 0; x < width; ++x) {
+          if (grey) {
+            raw[x] = samples[size_t(stored) * width + x];
+          } else {
+            const uint8_t* p = image.pixels.data() + stored * stride + 3 * x;
+            raw[3 * x] = p[2];
+            raw[3 * x + 1] = p[1];
+            raw[3 * x + 2] = p[0];
+          }
+        }
+        const auto expected = referenceFilteredRow(raw, above, bpp);
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), filtered.begin() + y * rowSize))
+            << "row " << y << ", type " << int(filtered[y * rowSize]) << " against " << int(expected[0]);
+        ++choices[expected[0]];
+        above = raw;
+      }
+    }
+  }
+  for (int k = 0; k < 5; ++k) EXPECT_GT(choices[k], 0) << "filter " << k << " never chosen";
 }
 
 TEST(PngWriter, DuplicatePaletteColoursAreMergedAndRenumbered) {

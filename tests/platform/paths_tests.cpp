@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <cstdlib>
 #include <sys/stat.h>
@@ -62,6 +63,48 @@ TEST(SettingsLocation, ConfigFolderFollowsXdgRules) {
   EXPECT_EQ(userConfigFolder(), QStringLiteral("/home/someone/.config"));
   ScopedEnv noHome("HOME", nullptr);
   EXPECT_TRUE(userConfigFolder().isEmpty());
+}
+
+TEST(ProgramFiles, BesideTheProgramFirstThenTheInstalledFolders) {
+  test::TempFolder folder;
+  const auto prefix = folder / "prefix";
+  for (const char* sub : {"bin", "share/velorin/help", "lib/velorin/plugins"})
+    std::filesystem::create_directories(prefix / sub);
+  test::writeBytes(prefix / "share" / "velorin" / "English.lng", {'V'});
+  const QString program = q(prefix / "bin");
+
+  EXPECT_EQ(languageFolder(program), q(prefix / "share" / "velorin"));
+  EXPECT_EQ(shippedPluginFolder(program), q(prefix / "lib" / "velorin" / "plugins"));
+  EXPECT_EQ(helpFolder(program), q(prefix / "share" / "velorin" / "help"));
+
+  // A portable copy or the build tree: the files beside the program win.
+  test::writeBytes(prefix / "bin" / "Japanese.lng", {'V'});
+  std::filesystem::create_directories(prefix / "bin" / "plugins");
+  EXPECT_EQ(languageFolder(program), program);
+  EXPECT_EQ(shippedPluginFolder(program), q(prefix / "bin" / "plugins"));
+
+  // Nothing anywhere: languages are looked for (and reported missing) beside the program; no
+  // plug-in or help folder is made up.
+  const QString bare = q(folder / "bare" / "bin");
+  std::filesystem::create_directories(folder / "bare" / "bin");
+  test::writeBytes(folder / "bare" / "bin" / "plugins", {1});  // a file, not a folder
+  EXPECT_EQ(languageFolder(bare), bare);
+  EXPECT_TRUE(shippedPluginFolder(bare).isEmpty());
+  EXPECT_TRUE(helpFolder(bare).isEmpty());
+  EXPECT_TRUE(programFileFolders(QString(), ProgramFiles::Data).isEmpty());
+}
+
+TEST(ProgramFiles, EveryCandidateIsCleanAndListedOnce) {
+  const QStringList data = programFileFolders(QStringLiteral("/opt/v/bin/"), ProgramFiles::Data);
+  ASSERT_FALSE(data.isEmpty());
+  EXPECT_EQ(data.first(), QStringLiteral("/opt/v/bin"));
+  EXPECT_TRUE(data.contains(QStringLiteral("/opt/v/share/velorin")));
+  const QStringList libraries = programFileFolders(QStringLiteral("/opt/v/bin"), ProgramFiles::Library);
+  EXPECT_TRUE(libraries.contains(QStringLiteral("/opt/v/lib/velorin")));
+  for (const QStringList& list : {data, libraries}) {
+    EXPECT_EQ(list.size(), QSet<QString>(list.begin(), list.end()).size());
+    for (const QString& folder : list) EXPECT_EQ(folder, QDir::cleanPath(folder));
+  }
 }
 
 TEST(AtomicFile, ReplacesThroughLinksAndKeepsPermissions) {

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,6 +163,40 @@ TEST(SendToEntry, CreatedOnceAndRemoved) {
   ASSERT_TRUE(updateSendToEntry(false, program));
   EXPECT_FALSE(QFileInfo::exists(path));
   EXPECT_TRUE(updateSendToEntry(false, program));
+}
+
+TEST(SendToEntry, IsTheInstalledEntryRunningThisProgram) {
+  QFile installed(QStringLiteral(VELORIN_SOURCE_DIR "/data/velorin.desktop"));
+  ASSERT_TRUE(installed.open(QIODevice::ReadOnly));
+  const QStringList expected = QString::fromUtf8(installed.readAll()).split(u'\n');
+  const QStringList written = sendToEntryText(QStringLiteral("/opt/100%/velorin")).split(u'\n');
+  ASSERT_EQ(written.size(), expected.size());
+  for (qsizetype i = 0; i < expected.size(); ++i) {
+    if (expected[i].startsWith(QLatin1String("Exec=")))
+      EXPECT_EQ(written[i], QStringLiteral("Exec=\"/opt/100%%/velorin\" %F"));  // a lone % is a field code
+    else
+      EXPECT_EQ(written[i], expected[i]);
+  }
+
+  // A line break would smuggle keys of its own into the entry: nothing is written.
+  test::TempFolder folder;
+  test::ScopedEnv home("XDG_DATA_HOME", (folder.path() / "data").c_str());
+  EXPECT_TRUE(sendToEntryText(QStringLiteral("/tmp/x\nExec=/bin/sh")).isEmpty());
+  EXPECT_FALSE(updateSendToEntry(true, QStringLiteral("/tmp/x\nExec=/bin/sh")));
+  EXPECT_FALSE(QFileInfo::exists(sendToEntryPath()));
+}
+
+TEST(SendToEntry, PassesTheDesktopEntryValidator) {
+  const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+  if (validator.isEmpty()) GTEST_SKIP() << "desktop-file-validate is not installed";
+  test::TempFolder folder;
+  test::ScopedEnv home("XDG_DATA_HOME", (folder.path() / "data").c_str());
+  ASSERT_TRUE(updateSendToEntry(true, QStringLiteral("/opt/my \"tools\" $1 `x` \\ 50%/velorin")));
+  QProcess process;
+  process.start(validator, {sendToEntryPath()});
+  ASSERT_TRUE(process.waitForFinished(10000));
+  EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardOutput().constData();
+  EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
 }
 
 }  // namespace

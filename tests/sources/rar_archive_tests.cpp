@@ -18,7 +18,7 @@ namespace velorin {
 namespace {
 
 const QString kFakeFolder = QStringLiteral(VELORIN_BINARY_DIR "/test-plugins/fake-unrar");
-const QString kShippedFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin");
+const QString kShippedFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
 
 using test::q;
 

@@ -261,6 +261,31 @@ TEST(ZipExtraction, ABadCrcIsRefused) {
     EXPECT_EQ(extractZip(conformance, e.position, block), e.fileName == "goodcrc.jpg") << e.fileName.toStdString();
 }
 
+// A deflate stream longer than the recorded size yields the recorded bytes (their CRC decides);
+// a shorter one is refused even when its CRC matches what it produced.
+TEST(ZipExtraction, StreamsThatDoNotEndAtTheRecordedSize) {
+  const auto data = pattern(50000);
+  const std::vector<uint8_t> head(data.begin(), data.begin() + 30000);
+  const auto crcOf = [](const std::vector<uint8_t>& bytes) {
+    return static_cast<uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
+  };
+  std::vector<ZipMember> members = {{"longer.bin", data}, {"shorter.bin", head}};
+  members[0].declaredSize = 30000;
+  members[0].crcXor = crcOf(data) ^ crcOf(head);
+  members[1].declaredSize = 50000;
+  std::vector<uint8_t> zeroFilled = head;
+  zeroFilled.resize(50000, 0);
+  members[1].crcXor = crcOf(head) ^ crcOf(zeroFilled);
+  ZipFixture zip(makeZip(members));
+  const auto list = listZip(zip.path);
+  ASSERT_TRUE(list);
+  PixelBuffer block;
+  ASSERT_TRUE(extractZip(zip.path, list->entries[0].position, block));
+  EXPECT_EQ(blockBytes(block), head);
+  EXPECT_FALSE(extractZip(zip.path, list->entries[1].position, block));
+  EXPECT_FALSE(block);
+}
+
 TEST(ZipExtraction, AbsurdSizesAreRefusedBeforeAllocating) {
   const auto start = std::chrono::steady_clock::now();
   // Tiny compressed data declaring sizes no deflate stream can reach, the ZIP64 marker, and a
