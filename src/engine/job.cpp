@@ -119,6 +119,7 @@ void prepareWorkspace(const JobRun& run, JobWorkspace& ws) {
   ws.archivePath = run.archivePath;
   ws.fileBackground = run.context.options.FileBg;
   ws.pluginFolder = run.context.options.SPI;
+  ws.pluginHost.disabledPlugins = run.context.options.disabledPlugins;
 }
 
 ConvertedEntry convertEntry(JobWorkspace& ws, const JobInput& input) {

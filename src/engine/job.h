@@ -67,6 +67,7 @@ struct JobOptions {
   bool FileMes = true;   // tell the user when the list had to be rebuilt
   bool FileBg = true;    // transparency onto the file's own background
   QString SPI;           // image plug-in folder
+  QStringList disabledPlugins;  // plug-in files the user switched off (slot 383)
   uint32_t Hidden = 2;   // attribute mask of files left out of lists
   // Conversions running at once. The window's job converts one after the other; the headless mode
   // may run more, and the results are committed in list order so the outputs stay the same.

@@ -11,12 +11,14 @@ JobOptions jobOptionsFrom(const ApplicationSettings& application) {
   options.FileBg = application.FileBg;
   options.SPI = pluginFolderInUse(application.SPI);  // the shipped plug-ins while SPI is empty
   options.Hidden = static_cast<uint32_t>(application.Hidden);
+  options.disabledPlugins = application.pluginFiles;
   return options;
 }
 
 ArchiveAccess archiveAccessFor(const JobOptions& options) {
   ArchiveAccess access;
   access.pluginFolder = options.SPI;
+  access.disabledPlugins = options.disabledPlugins;
   return access;
 }
 

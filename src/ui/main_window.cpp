@@ -38,6 +38,7 @@
 #include "ui/name_preview_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/path_field.h"
+#include "ui/preset_dialog.h"
 #include "ui/screen_placement.h"
 
 namespace velorin::ui {
@@ -165,6 +166,8 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
   connect(&host, &WindowJobHost::commandsEnabledChanged, this,
           [this](bool, const QString& text) { convertButton_->setText(text); });
   connect(&job_, &WindowJob::finished, this, &MainWindow::jobFinished);
+  connect(&host, &WindowJobHost::previewCleared, this,
+          [this] { static_cast<FileListPage*>(pages_[1])->clearPreview(); });
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { shutDown(); });
 
   ArchiveAccess listing = archiveAccess();
@@ -187,7 +190,11 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
   notifyFileListChanged();
 }
 
-MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
+MainWindow::~MainWindow() {
+  qApp->removeEventFilter(this);
+  // The pages show the settings and the file list, which are members: they go first.
+  delete mainPanel_;
+}
 
 void MainWindow::applyInterfaceFont() {
   font_ = QFont(language_.text(20000));
@@ -364,9 +371,30 @@ void MainWindow::switchLanguage(const QString& name) {
   for (SettingsPage* page : pages_) page->showSettings();
 }
 
+void MainWindow::interfaceFontChanged() {
+  applyInterfaceFont();
+  relabel();
+}
+
 void MainWindow::presetChosen(int entry) {
-  // Filled by the preset dialogs; the pages show the settings a preset brought.
-  Q_UNUSED(entry);
+  if (job_.isRunning()) return;
+  if (entry >= 1 && entry <= kPresetCount) {
+    PresetLocations locations;
+    if (!applyPreset(settings_.presets, entry - 1, settings_.conversion, &locations)) return;
+    if (!locations.outputFolder.isEmpty()) setOutput(locations.outputFolder);
+    settingsChanged();
+    // A new input builds its list with the preset's filters; otherwise the list is built again.
+    if (locations.inputPath.isEmpty() || locations.inputPath == fileList_.inputPath()) rebuildFileList();
+    else setInput(locations.inputPath);
+  } else if (entry == kPresetCount + 1) {
+    PresetChoice choice;
+    if (!choosePresetToSave(this, language_, settings_.presets, choice)) return;
+    takePageValues();
+    savePreset(settings_.presets, choice.number, choice.name, inputField_->path(), outputField_->path(),
+               settings_.conversion);
+    settingsChanged();
+  }
+  activateWindow();
 }
 
 // --- Jobs -------------------------------------------------------------------------------------

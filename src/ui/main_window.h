@@ -82,6 +82,8 @@ class MainWindow : public QWidget, public PageHost {
   void switchLanguage(const QString& name) override;
   void presetChosen(int entry) override;
   QFont interfaceFont() const override { return font_; }
+  void interfaceFontChanged() override;
+  QString languageFolder() const override { return languageFolder_; }
 
   // Conversions at once; 0 is one per processor.
   int jobThreads = 0;

@@ -45,6 +45,10 @@ class PageHost {
   virtual void presetChosen(int entry) = 0;
   // The interface font: the page's fonts follow it.
   virtual QFont interfaceFont() const = 0;
+  // FHeight or FWeight changed: the window takes the new font and lays itself out again.
+  virtual void interfaceFontChanged() {}
+  // Where the language files are, for the language selector.
+  virtual QString languageFolder() const = 0;
 };
 
 class SettingsPage : public QWidget {

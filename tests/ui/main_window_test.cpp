@@ -174,7 +174,8 @@ class MainWindowTest : public QObject {
     for (QWidget* widget : captioned) {
       const int id = widget->objectName().mid(1).toInt();
       if (widget->accessibleName().isEmpty() || !japanese.has(id)) continue;
-      QCOMPARE(widget->accessibleName(), japanese.text(id));
+      // Accessible names leave the mnemonic marks out.
+      QCOMPARE(widget->accessibleName(), japanese.text(id).remove(QRegularExpression(QStringLiteral("&(?!&)"))));
     }
     auto* tabs = control<QTabWidget>(window, 1030);
     for (int i = 0; i < 5; ++i) QCOMPARE(tabs->tabText(i), japanese.text(20011 + i));
