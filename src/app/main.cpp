@@ -220,7 +220,7 @@ int runConvert(Options& options) {
     if (QFileInfo::exists(input)) {
       existing << input;
     } else {
-      std::fprintf(stderr, "velorin: %s: no such file or folder\n", qPrintable(input));
+      std::fprintf(stderr, "velorin: %s\n", qPrintable(velorin::inputMissingText(language, input)));
       someInputsMissing = true;
     }
   }
