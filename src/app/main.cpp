@@ -188,7 +188,7 @@ int runConvert(Options& options) {
     if (input.kind != velorin::InputKind::Missing) {
       existing.push_back(std::move(input));
     } else {
-      std::fprintf(stderr, "velorin: %s: no such file or folder\n", qPrintable(input.path));
+      std::fprintf(stderr, "velorin: %s\n", qPrintable(velorin::inputMissingText(language, input.path)));
       someInputsMissing = true;
     }
   }

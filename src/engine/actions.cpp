@@ -29,7 +29,8 @@ bool removeSource(const QString& sourcePath, bool recycle) {
 }
 
 QString htmlTagListPath(const QString& outputFolder) {
-  const QString folder = QDir::cleanPath(outputFolder);
+  // Absolute first: "." or "sub/.." have no name of their own.
+  const QString folder = QDir::cleanPath(QFileInfo(outputFolder).absoluteFilePath());
   const QString own = QFileInfo(folder).fileName();
   return QDir(folder).filePath(own + QStringLiteral(".txt"));
 }

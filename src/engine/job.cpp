@@ -325,34 +325,44 @@ int checkList(JobContext& context, FileList& list, const QString& inputPathText,
   return 0;
 }
 
-bool exifDateOfFile(const QString& path, char (&dateTime)[20]) {
-  MappedFile mapped;
-  if (!mapped.open(std::filesystem::path(QFile::encodeName(path).toStdString()))) return false;
-  if (detectFileType(mapped.data(), mapped.size()) != FileType::Jpeg) return false;
-  return readExifDateTime(mapped.data(), mapped.size(), dateTime);
+// A workspace that reads inputs for the preview the way the job's will, or null without memory.
+std::unique_ptr<JobWorkspace> previewWorkspace(const JobRun& run) {
+  std::unique_ptr<JobWorkspace> ws = createJobWorkspace(run.context.settings);
+  if (!ws) return nullptr;
+  prepareWorkspace(run, *ws);
+  JobHost& host = run.context.host;
+  ws->rarContext.askPassword = [&host](QString& password) { return host.askPassword(password); };
+  return ws;
 }
 
 // Names every input against the table of names the output folder holds.
 void previewInputs(JobContext& context, const std::vector<JobInput>& inputs, const QString& outputFolder,
-                   bool readExifFromFiles, std::vector<PreviewRow>& rows) {
+                   JobRun& run, std::vector<PreviewRow>& rows) {
   const ConversionSettings& s = context.settings;
+  const bool fromFiles = run.kind == SourceKind::Folder;
   const NamingRules rules = NamingRules::from(s, prepareJob(s).extension);
   QStringList table = existingOutputNames(outputFolder, rules.extension);
+  // EXIF-date names read the inputs (members through the archive readers), as the job will.
+  std::unique_ptr<JobWorkspace> reader = rules.NameSet == 1 ? previewWorkspace(run) : nullptr;
   int64_t processed = 0;
   for (const JobInput& input : inputs) {
     char dateTime[20] = {};
-    const bool hasDate = rules.NameSet == 1 && readExifFromFiles && exifDateOfFile(input.sourcePath, dateTime);
+    const bool hasDate = reader && readInputExifDate(*reader, input.entry, input.sourcePath, dateTime);
     const QString name =
         previewOutputName(rules, outputFolder, input.name, processed++, hasDate ? dateTime : nullptr, table);
     if (name.isEmpty()) continue;
     rows.push_back({input.entry ? input.entry->displayName() : input.display, name});
     // The source will be deleted during the job, so its own name becomes free again.
-    if (s.IFileDel && readExifFromFiles && sameFolder(QFileInfo(input.sourcePath).absolutePath(), outputFolder))
+    if (s.IFileDel && fromFiles && sameFolder(QFileInfo(input.sourcePath).absolutePath(), outputFolder))
       table.removeOne(input.name);
   }
 }
 
 }  // namespace
+
+QString inputMissingText(const LanguageModule& language, const QString& path) {
+  return path + QStringLiteral(": ") + language.text(text_id::kInputMissing);
+}
 
 QString endReportTitle(const LanguageModule& language, qsizetype converted, qsizetype selected) {
   return language.text(text_id::kEndReportCaption) + QStringLiteral("    ") + QString::number(converted) +
@@ -390,6 +400,8 @@ JobResult runListJob(JobContext& context, FileList& list, const QString& inputPa
 JobResult runPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder) {
   JobResult result;
   if (!isFolder(outputFolder)) return endWith(context, result, text_id::kOutputNotFolder);
+  // Folders without images leave nothing to convert, as a list job over one of them finds.
+  if (paths.isEmpty()) return endWith(context, result, text_id::kNothingSelected);
   JobRun run(context);
   run.kind = SourceKind::Folder;
   const std::vector<JobInput> inputs = withoutDuplicates(pathInputs(paths));
@@ -409,10 +421,10 @@ JobResult previewListJob(JobContext& context, FileList& list, const QString& inp
   }
   std::vector<JobInput> inputs = listInputs(list);
   result.selected = static_cast<qsizetype>(inputs.size());
-  // Members of archives are named from their list entries; their EXIF dates need the archive
-  // readers, so they are read from plain files only.
-  previewInputs(context, inputs, jobOutputFolder(context.settings, outputFolder),
-                list.kind() == SourceKind::Folder, rows);
+  JobRun run(context);
+  run.kind = list.kind();
+  run.archivePath = list.kind() == SourceKind::Folder ? QString() : list.inputPath();
+  previewInputs(context, inputs, jobOutputFolder(context.settings, outputFolder), run, rows);
   return result;
 }
 
@@ -420,9 +432,12 @@ JobResult previewPathJob(JobContext& context, const QStringList& paths, const QS
                          std::vector<PreviewRow>& rows) {
   JobResult result;
   if (!isFolder(outputFolder)) return endWith(context, result, text_id::kOutputNotFolder);
+  if (paths.isEmpty()) return endWith(context, result, text_id::kNothingSelected);
   const std::vector<JobInput> inputs = withoutDuplicates(pathInputs(paths));
   result.selected = static_cast<qsizetype>(inputs.size());
-  previewInputs(context, inputs, jobOutputFolder(context.settings, outputFolder), true, rows);
+  JobRun run(context);
+  run.kind = SourceKind::Folder;
+  previewInputs(context, inputs, jobOutputFolder(context.settings, outputFolder), run, rows);
   return result;
 }
 

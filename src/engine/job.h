@@ -111,6 +111,9 @@ JobResult previewListJob(JobContext& context, FileList& list, const QString& inp
 JobResult previewPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder,
                          std::vector<PreviewRow>& rows);
 
+// The headless mode's report of an input that does not exist: "<path>: <30003>".
+QString inputMissingText(const LanguageModule& language, const QString& path);
+
 // The end report's title form: "<20303>    3/5 (<20402>/<20401>)".
 QString endReportTitle(const LanguageModule& language, qsizetype converted, qsizetype selected);
 // The end report's message form: "<20401>  5\n<20402>  3".

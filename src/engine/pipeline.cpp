@@ -7,6 +7,7 @@
 #include <new>
 
 #include "formats/exif.h"
+#include "formats/icc_profile.h"
 #include "formats/jpeg_transform.h"
 #include "imaging/resample.h"
 #include "platform/atomic_file.h"
@@ -148,7 +149,11 @@ void takeReaderFacts(JobWorkspace& ws, FileType type, const uint8_t* bytes, size
       const RgbQuad& entry = image.palette[ws.gifReader.transparentIndex];
       image.transparentColour = {entry.red, entry.green, entry.blue};
     }
-  } else if (type == FileType::Jpeg) {
+  }
+  if (type == FileType::Png) image.iccProfile = std::move(ws.pngReader.iccProfile);
+  else if (type == FileType::Tiff) image.iccProfile = std::move(ws.tiffReader.iccProfile);
+  else if (type == FileType::Jpeg) image.iccProfile = std::move(ws.jpegReader.iccProfile);
+  if (type == FileType::Jpeg) {
     image.hasExif = ws.jpegReader.hasExif;
     image.exifOrientation = ws.jpegReader.orientation;
     if (ws.settings.NameSet == 1 && bytes)
@@ -261,25 +266,25 @@ bool loadFromMemory(JobWorkspace& ws, const uint8_t* bytes, size_t length, const
   return finishLoad(ws, type, decoded, name, bytes, length, nullptr);
 }
 
+bool extractEntry(JobWorkspace& ws, const FileEntry& entry, PixelBuffer& member) {
+  const auto position = static_cast<uint32_t>(entry.memberPosition);
+  switch (ws.sourceKind) {
+    case SourceKind::Zip: return extractZip(ws.archivePath, position, member);
+    case SourceKind::Rar:
+      ws.rarContext.pluginFolder = ws.pluginFolder;
+      return extractRar(ws.rarContext, ws.archivePath, position, member);
+    case SourceKind::PluginArchive:
+      ws.pluginHost.pluginFolder = ws.pluginFolder;
+      return extractWithPlugin(ws.pluginHost, ws.archivePath, static_cast<uint64_t>(entry.memberPosition), member);
+    default: return false;
+  }
+}
+
 bool loadFromEntry(JobWorkspace& ws, const FileEntry& entry) {
   ws.failure = {};
   // The member is extracted whole, read from memory, and its block released on every path.
   PixelBuffer member;
-  bool extracted = false;
-  const auto position = static_cast<uint32_t>(entry.memberPosition);
-  switch (ws.sourceKind) {
-    case SourceKind::Zip: extracted = extractZip(ws.archivePath, position, member); break;
-    case SourceKind::Rar:
-      ws.rarContext.pluginFolder = ws.pluginFolder;
-      extracted = extractRar(ws.rarContext, ws.archivePath, position, member);
-      break;
-    case SourceKind::PluginArchive:
-      ws.pluginHost.pluginFolder = ws.pluginFolder;
-      extracted = extractWithPlugin(ws.pluginHost, ws.archivePath, static_cast<uint64_t>(entry.memberPosition), member);
-      break;
-    default: break;
-  }
-  if (!extracted) return fail(ws, "load", Status::Truncated);
+  if (!extractEntry(ws, entry, member)) return fail(ws, "load", Status::Truncated);
   if (!loadFromMemory(ws, member.data(), member.size(), entry.name)) return false;
   ws.image.sourceFileTime = entry.lastWriteTime;
   return true;
@@ -309,8 +314,15 @@ void setConverter(DepthConverter& c, const WorkingImage& image, int32_t targetBi
 std::string commentText(const ConversionSettings& s, size_t maxBytes) {
   if (!s.CmtOpt || s.CmtStr1.isEmpty()) return {};
   std::string text = s.CmtStr1.toLocal8Bit().toStdString();
-  if (text.size() > maxBytes) text.resize(maxBytes);
+  text.resize(characterBoundary(text, maxBytes));
   return text;
+}
+
+// The profile a colour output carries: the source's, when it describes RGB data (a grey or CMYK
+// profile would misdescribe the converted pixels).
+std::vector<uint8_t> outputProfile(const JobWorkspace& ws) {
+  if (ws.plan.greyscale || !isRgbIccProfile(ws.image.iccProfile)) return {};
+  return ws.image.iccProfile;
 }
 
 // Whether the processing chain turned the pixels, so that the copied EXIF orientation no longer
@@ -320,14 +332,51 @@ bool chainTurned(const ConversionSettings& s, int32_t orientation) {
   return s.TurOpt == 4 && (orientation == 3 || orientation == 6 || orientation == 8);
 }
 
-// The source's EXIF payload, read again from the source (the loader does not keep its bytes).
-bool takeSourceExif(const JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
-                    bool resetOrientation, std::vector<uint8_t>& payload) {
-  if (ws.sourceKind != SourceKind::Folder && entry) return false;  // members are not re-extracted yet
-  MappedFile source;
-  if (!source.open(std::filesystem::path(QFile::encodeName(sourcePath).toStdString()))) return false;
-  return takeExifCopy(source.data(), source.size(), resetOrientation, payload);
+// The bytes of a source: the file mapped, or an archive member extracted whole.
+class SourceBytes {
+ public:
+  bool open(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath) {
+    if (ws.sourceKind != SourceKind::Folder && entry) return extractEntry(ws, *entry, member_);
+    return file_.open(std::filesystem::path(QFile::encodeName(sourcePath).toStdString()));
+  }
+  const uint8_t* data() const { return member_ ? member_.data() : file_.data(); }
+  size_t size() const { return member_ ? member_.size() : file_.size(); }
+  void close() {
+    member_.reset();
+    file_.close();
+  }
+
+ private:
+  MappedFile file_;
+  PixelBuffer member_;
+};
+
+// The source's EXIF payload and its XMP and IPTC copies, read again from the source (the loader
+// does not keep its bytes; a member is extracted again). The XMP orientation and size are made
+// to agree with the output.
+bool takeSourceMetadata(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
+                        bool resetOrientation, JpegWriter& writer) {
+  SourceBytes source;
+  if (!source.open(ws, entry, sourcePath)) return false;
+  if (!takeExifCopy(source.data(), source.size(), resetOrientation, writer.exif)) return false;
+  if (takeXmpCopy(source.data(), source.size(), writer.xmp))
+    adjustXmpPacket(writer.xmp, resetOrientation, static_cast<uint32_t>(writer.width),
+                    static_cast<uint32_t>(writer.height));
+  takeIptcCopy(source.data(), source.size(), writer.iptc);
+  return true;
 }
+
+}  // namespace
+
+bool readInputExifDate(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath,
+                       char (&dateTime)[20]) {
+  SourceBytes source;
+  if (!source.open(ws, entry, sourcePath)) return false;
+  if (detectFileType(source.data(), source.size()) != FileType::Jpeg) return false;
+  return readExifDateTime(source.data(), source.size(), dateTime);
+}
+
+namespace {
 
 // The written file's EXIF thumbnail made again from the working image: at most 160 pixels on the
 // longer side.
@@ -370,9 +419,10 @@ bool writeJpegOutput(JobWorkspace& ws, const std::filesystem::path& path, const 
   w.converter.dither = s.Dither;
   // Orientation 1 only when the pixels were turned; otherwise the source's value still holds.
   const bool copyExif = image.hasExif && s.CopyExif &&
-                        takeSourceExif(ws, entry, sourcePath,
-                                       chainTurned(s, image.exifOrientation), w.exif);
+                        takeSourceMetadata(ws, entry, sourcePath,
+                                           chainTurned(s, image.exifOrientation), w);
   w.comment = commentText(s, 4095);
+  w.iccProfile = outputProfile(ws);
   const bool ok = s.Limit ? writeJpegWithLimit(w, path, image.palette, image.pixels.data(),
                                                static_cast<uint32_t>(s.LmtVal))
                           : writeJpeg(w, path, image.palette, image.pixels.data());
@@ -412,6 +462,7 @@ bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path, const File
       w.hasTransparency = keepsTransparency(target);
       w.transparentColour = image.transparentColour;
       w.comment = commentText(s, 4096);
+      w.iccProfile = outputProfile(ws);
       if (writePng(w, path, image.palette, image.pixels.data())) return true;
       return fail(ws, "write", w.status);
     }
@@ -423,6 +474,7 @@ bool writeOutput(JobWorkspace& ws, const std::filesystem::path& path, const File
       w.greyscale = plan.greyscale;
       w.xPelsPerMeter = image.workXPelsPerMeter;
       w.yPelsPerMeter = image.workYPelsPerMeter;
+      w.iccProfile = outputProfile(ws);
       if (writeTiff(w, path, image.palette, image.pixels.data())) return true;
       return fail(ws, "write", w.status);
     }
@@ -448,11 +500,8 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
   image.hasExif = false;
   image.exifOrientation = 1;
   image.hasExifDateTime = false;
-  if (ws.sourceKind != SourceKind::Folder && entry)
-    return fail(ws, "load", Status::NotFormat);  // members are not extracted yet
-  MappedFile source;
-  if (!source.open(std::filesystem::path(QFile::encodeName(sourcePath).toStdString())))
-    return fail(ws, "load", Status::Truncated);
+  SourceBytes source;
+  if (!source.open(ws, entry, sourcePath)) return fail(ws, "load", Status::Truncated);
   if (s.TurOpt != 0) image.exifOrientation = readExifOrientation(source.data(), source.size());
   int32_t rotation = 0;
   if (s.TurOpt >= 1 && s.TurOpt <= 3) {

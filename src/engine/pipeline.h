@@ -93,6 +93,14 @@ bool loadFromMemory(JobWorkspace& workspace, const uint8_t* bytes, size_t length
                     const QString& name);
 // Loads a member of the workspace's archive.
 bool loadFromEntry(JobWorkspace& workspace, const FileEntry& entry);
+// Extracts a member of the workspace's archive whole into member; false when it cannot.
+bool extractEntry(JobWorkspace& workspace, const FileEntry& entry, PixelBuffer& member);
+
+// The EXIF DateTimeOriginal of a JPEG input for the name preview: from the file at sourcePath,
+// or from the member extracted from the workspace's archive when entry is given there. False
+// when the input is no JPEG or has no date.
+bool readInputExifDate(JobWorkspace& workspace, const FileEntry* entry, const QString& sourcePath,
+                       char (&dateTime)[20]);
 
 // Converts one entry (or the file at sourcePath when the list is a folder) into a new temporary
 // file in the workspace's temporary folder, handed over in result. It has no name where the file

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <memory>
 
 #include "formats/input_file.h"
@@ -438,6 +440,129 @@ bool regenerateExifThumbnail(const std::filesystem::path& path, const ThumbnailI
                          static_cast<uint32_t>(info.room)))
     return false;
   return rewriteExifThumbnail(path, info, encoded.data(), size);
+}
+
+bool forEachJpegSegment(const uint8_t* jpeg, size_t length,
+                        const std::function<bool(uint8_t, const uint8_t*, size_t)>& visit) {
+  if (!jpeg || length < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
+  size_t at = 2;
+  while (at + 4 <= length) {
+    if (jpeg[at] != 0xFF) return false;
+    const uint8_t marker = jpeg[at + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++at;
+      continue;
+    }
+    if (marker == 0xDA || marker == 0xD9) return true;
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      at += 2;
+      continue;
+    }
+    const size_t segment = loadBe16(jpeg + at + 2);
+    if (segment < 2 || segment > length - at - 2) return false;
+    if (!visit(marker, jpeg + at + 4, segment - 2)) return true;
+    at += 2 + segment;
+  }
+  return true;
+}
+
+namespace {
+
+bool takeSegmentCopy(const uint8_t* jpeg, size_t length, uint8_t wanted, std::string_view identifier,
+                     std::vector<uint8_t>& payload) {
+  payload.clear();
+  // The identifier's terminating zero is part of the match.
+  const size_t idLength = identifier.size() + 1;
+  forEachJpegSegment(jpeg, length, [&](uint8_t marker, const uint8_t* data, size_t size) {
+    if (marker != wanted || size <= idLength || std::memcmp(data, identifier.data(), idLength) != 0)
+      return true;
+    payload.assign(data, data + size);
+    return false;
+  });
+  return !payload.empty();
+}
+
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Sets every occurrence of the property name (as an attribute or a plain element) to value;
+// occurrences in other forms are removed with their element.
+void setXmpProperty(std::string& x, std::string_view name, const std::string& value) {
+  size_t at = 0;
+  while ((at = x.find(name, at)) != std::string::npos) {
+    const size_t end = at + name.size();
+    const char before = at > 0 ? x[at - 1] : '\0';
+    const char after = end < x.size() ? x[end] : '\0';
+    if (before != '<' && !isXmlSpace(before)) {  // part of another name, or a closing tag
+      at = end;
+      continue;
+    }
+    if (before == '<') {
+      if (after != '>' && after != '/' && !isXmlSpace(after)) {
+        at = end;
+        continue;
+      }
+      const size_t start = at - 1;
+      const size_t tagEnd = x.find('>', end);
+      if (tagEnd == std::string::npos) return;
+      if (x[tagEnd - 1] == '/') {  // an empty element carries no plain value
+        x.erase(start, tagEnd + 1 - start);
+        at = start;
+        continue;
+      }
+      const std::string closing = "</" + std::string(name) + ">";
+      const size_t close = x.find(closing, tagEnd);
+      if (close == std::string::npos) return;
+      if (tagEnd == end && x.find('<', tagEnd + 1) == close) {
+        x.replace(tagEnd + 1, close - tagEnd - 1, value);
+        at = tagEnd + 1 + value.size();
+      } else {
+        x.erase(start, close + closing.size() - start);
+        at = start;
+      }
+      continue;
+    }
+    size_t p = end;
+    while (p < x.size() && isXmlSpace(x[p])) ++p;
+    if (p >= x.size() || x[p] != '=') {
+      at = end;
+      continue;
+    }
+    ++p;
+    while (p < x.size() && isXmlSpace(x[p])) ++p;
+    if (p >= x.size() || (x[p] != '"' && x[p] != '\'')) return;
+    const size_t closeQuote = x.find(x[p], p + 1);
+    if (closeQuote == std::string::npos) return;
+    x.replace(p + 1, closeQuote - p - 1, value);
+    at = p + 1 + value.size();
+  }
+}
+
+constexpr std::string_view kXmpIdentifier = "http://ns.adobe.com/xap/1.0/";
+
+}  // namespace
+
+bool takeXmpCopy(const uint8_t* jpeg, size_t length, std::vector<uint8_t>& payload) {
+  return takeSegmentCopy(jpeg, length, 0xE1, kXmpIdentifier, payload);
+}
+
+bool takeIptcCopy(const uint8_t* jpeg, size_t length, std::vector<uint8_t>& payload) {
+  return takeSegmentCopy(jpeg, length, 0xED, "Photoshop 3.0", payload);
+}
+
+void adjustXmpPacket(std::vector<uint8_t>& payload, bool resetOrientation, uint32_t width,
+                     uint32_t height) {
+  const size_t idLength = kXmpIdentifier.size() + 1;
+  if (payload.size() <= idLength) return;
+  std::string packet(payload.begin() + static_cast<std::ptrdiff_t>(idLength), payload.end());
+  if (resetOrientation) setXmpProperty(packet, "tiff:Orientation", "1");
+  const std::string w = std::to_string(width), h = std::to_string(height);
+  setXmpProperty(packet, "exif:PixelXDimension", w);
+  setXmpProperty(packet, "exif:PixelYDimension", h);
+  setXmpProperty(packet, "tiff:ImageWidth", w);
+  setXmpProperty(packet, "tiff:ImageLength", h);
+  payload.resize(idLength);
+  payload.insert(payload.end(), packet.begin(), packet.end());
+  if (payload.size() > 65533) payload.clear();
 }
 
 }  // namespace velorin

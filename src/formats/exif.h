@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "imaging/image.h"
@@ -76,6 +77,25 @@ bool resetExifOrientation(uint8_t* tiff, size_t length);
 // Sets PixelXDimension and PixelYDimension of the Exif sub-IFD to the given size as LONG values.
 // Tags missing from the block are not added.
 void adjustExifDimensions(uint8_t* tiff, size_t length, uint32_t width, uint32_t height);
+
+// Calls visit(marker, payload, payloadSize) for every segment with a length between SOI and the
+// first scan, in file order; false when the segments are damaged (lost sync, a length past the
+// end). visit returns false to stop early.
+bool forEachJpegSegment(const uint8_t* jpeg, size_t length,
+                        const std::function<bool(uint8_t, const uint8_t*, size_t)>& visit);
+
+// The first XMP packet (APP1 "http://ns.adobe.com/xap/1.0/" and its zero, identification
+// included) and the first IPTC block (APP13 "Photoshop 3.0" and its zero, likewise), for the
+// writer. False, with payload empty, when the source has none.
+bool takeXmpCopy(const uint8_t* jpeg, size_t length, std::vector<uint8_t>& payload);
+bool takeIptcCopy(const uint8_t* jpeg, size_t length, std::vector<uint8_t>& payload);
+
+// Makes an XMP copy agree with the output: with resetOrientation tiff:Orientation becomes 1;
+// exif:PixelXDimension / tiff:ImageWidth and exif:PixelYDimension / tiff:ImageLength take the
+// output size. Properties in a form other than a plain attribute or element are removed. A packet
+// that grows past one segment is dropped (payload emptied).
+void adjustXmpPacket(std::vector<uint8_t>& payload, bool resetOrientation, uint32_t width,
+                     uint32_t height);
 
 // Where a written file's EXIF thumbnail is, on a copy of its EXIF payload.
 struct ExifThumbnailInfo {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "formats/exif.h"
+#include "formats/icc_profile.h"
 #include "formats/jpeg_library.h"
 
 namespace velorin {
@@ -131,12 +132,14 @@ bool decodeJpeg(JpegReader& reader) {
   reader.hasExif = false;
   reader.orientation = 1;
   reader.message.clear();
+  reader.iccProfile.clear();
   if (!decodeStream(reader)) return false;
   ImageRecord& record = *reader.image;
   record.sourceBitCount = record.header.biBitCount;
   record.sourceFormat = kFormatJpeg;
   reader.cursor = reader.dataStart;
   reader.orientation = readLastExifOrientation(reader.dataStart, reader.length(), reader.hasExif);
+  reader.iccProfile = readJpegIccProfile(reader.dataStart, reader.length());
   return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "formats/input_file.h"
 
@@ -23,6 +24,7 @@ struct JpegReader : ReaderContext {
   bool hasExif = false;
   int32_t orientation = 1;  // 1, 3, 6 or 8: the last EXIF segment before the scan decides
   std::string message;      // the library's last fatal message
+  std::vector<uint8_t> iccProfile;  // of the last successful read; empty: none or unusable
 };
 
 bool readJpegFile(JpegReader& reader, const std::filesystem::path& path, ImageRecord& record);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "formats/exif.h"
+#include "formats/icc_profile.h"
 #include "formats/jpeg_library.h"
 #include "formats/output_file.h"
 
@@ -18,7 +19,14 @@ struct EncodeTarget {
   uint8_t* buffer = nullptr;
   size_t capacity = 0;
   size_t written = 0;
+  const std::vector<std::vector<uint8_t>>* iccSegments = nullptr;
 };
+
+void writeSegment(j_compress_ptr cinfo, int marker, const std::vector<uint8_t>& payload) {
+  // A payload the segment length cannot hold is left out rather than cut.
+  if (payload.empty() || payload.size() > 65533) return;
+  jpeg_write_marker(cinfo, marker, payload.data(), static_cast<unsigned>(payload.size()));
+}
 
 // The library calls of one encode. Only plain data lives in this frame, so the error exit's
 // longjmp skips no destructor.
@@ -63,8 +71,13 @@ bool encodeStream(JpegWriter& w, const uint8_t* rows, uint32_t stride, EncodeTar
                          cinfo.image_height);
     jpeg_write_marker(&cinfo, JPEG_APP0 + 1, w.exif.data(), static_cast<unsigned>(w.exif.size()));
   }
+  writeSegment(&cinfo, JPEG_APP0 + 1, w.xmp);
+  if (!w.greyscale && target.iccSegments)
+    for (const std::vector<uint8_t>& segment : *target.iccSegments)
+      writeSegment(&cinfo, JPEG_APP0 + 2, segment);
+  writeSegment(&cinfo, JPEG_APP0 + 13, w.iptc);
   if (!w.comment.empty()) {
-    const size_t length = w.comment.size() > 4095 ? 4095 : w.comment.size();
+    const size_t length = characterBoundary(w.comment, 4095);
     jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(w.comment.data()),
                       static_cast<unsigned>(length));
   }
@@ -123,7 +136,23 @@ std::unique_ptr<std::FILE, FileCloser> createOutput(JpegWriter& w, const std::fi
   return file;
 }
 
+// The copies of the source's metadata belong to one call.
+void clearCopies(JpegWriter& w) {
+  w.exif.clear();
+  w.xmp.clear();
+  w.iptc.clear();
+  w.iccProfile.clear();
+}
+
 }  // namespace
+
+size_t characterBoundary(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text.size();
+  size_t length = maxBytes;
+  // Back over the continuation bytes of a sequence the cut would split.
+  while (length > 0 && (static_cast<uint8_t>(text[length]) & 0xC0) == 0x80) --length;
+  return length;
+}
 
 void setupJpegWriter(JpegWriter& w, int32_t width, int32_t height, int32_t sourceBitCount) {
   w.status = Status::Ok;
@@ -138,7 +167,7 @@ void setupJpegWriter(JpegWriter& w, int32_t width, int32_t height, int32_t sourc
   w.hSamp = w.vSamp = 2;
   w.greyscale = w.progressive = false;
   w.xPelsPerMeter = w.yPelsPerMeter = 0;
-  w.exif.clear();
+  clearCopies(w);
   w.comment.clear();
   w.message.clear();
 }
@@ -162,14 +191,16 @@ bool writeJpeg(JpegWriter& w, const std::filesystem::path& path, const RgbQuad* 
     auto file = createOutput(w, path);
     ok = file != nullptr;
     if (ok) {
+      const auto segments = jpegIccSegments(w.iccProfile);
       EncodeTarget target;
       target.file = file.get();
+      target.iccSegments = &segments;
       ok = encodeStream(w, rows, trueColourStride(w), target);
       if (std::fclose(file.release()) != 0) ok = false;
       if (!ok) failEncode(w);
     }
   }
-  w.exif.clear();
+  clearCopies(w);
   return ok;
 }
 
@@ -204,19 +235,21 @@ bool encodeJpegLimited(JpegWriter& w, uint8_t* buffer, uint32_t& size, const Rgb
   if (ok) {
     const uint32_t capacity = size;
     const uint32_t stride = trueColourStride(w);
+    const auto segments = jpegIccSegments(w.iccProfile);
     // The copy is adjusted in place on every attempt; the adjustment is idempotent.
     ok = searchJpegQuality(w.quality, limit, size, [&](int32_t quality, uint32_t& encoded) {
       w.quality = quality;
       EncodeTarget target;
       target.buffer = buffer;
       target.capacity = capacity;
+      target.iccSegments = &segments;
       if (!encodeStream(w, rows, stride, target)) return false;
       encoded = static_cast<uint32_t>(target.written);
       return true;
     });
     if (!ok) failEncode(w);
   }
-  w.exif.clear();
+  clearCopies(w);
   return ok;
 }
 
@@ -225,18 +258,19 @@ bool writeJpegWithLimit(JpegWriter& w, const std::filesystem::path& path, const 
   w.status = Status::Ok;
   const uint64_t rowBytes = (3 * static_cast<uint64_t>(w.width) + 3) & ~uint64_t{3};
   uint64_t bufferSize = rowBytes * static_cast<uint64_t>(w.height) + w.exif.size() + 2;
+  bufferSize += w.xmp.size() + w.iptc.size() + w.iccProfile.size() + 4 * 255 + 14 * 255;
   bufferSize += w.comment.size();
   // Room for the markers and tables of a tiny image, whose stream can exceed its pixels.
   bufferSize += 4096;
   if (bufferSize > 0xFFFFFFFFu) {
     w.status = Status::CannotCreate;
-    w.exif.clear();
+    clearCopies(w);
     return false;
   }
   PixelBuffer buffer;
   if (!buffer.allocate(bufferSize)) {
     w.status = Status::NoMemory;
-    w.exif.clear();
+    clearCopies(w);
     return false;
   }
   uint32_t size = static_cast<uint32_t>(bufferSize);

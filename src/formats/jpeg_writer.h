@@ -3,15 +3,17 @@
 // Encodes 8- or 24-bit bottom-up rows (blue, green, red) as a baseline or progressive JPEG with
 // optimised Huffman tables, to a file or into a fixed memory block. Every entry point sets
 // status first and returns false with the reason in it. The EXIF copy is consumed by each
-// entry point: it never outlives one call.
+// entry point: it never outlives one call; so are the XMP and IPTC copies and the profile.
 //
-// Stream order: SOI, JFIF APP0 (only without an EXIF copy), APP1 EXIF, COM, tables, frame, scans.
+// Stream order: SOI, JFIF APP0 (only without an EXIF copy), APP1 EXIF, APP1 XMP, APP2 ICC
+// profile, APP13 IPTC, COM, tables, frame, scans.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "imaging/depth_converter.h"
@@ -33,9 +35,15 @@ struct JpegWriter {
   int32_t xPelsPerMeter = 0;  // 0: no density recorded
   int32_t yPelsPerMeter = 0;
   std::vector<uint8_t> exif;  // the source's EXIF payload from "Exif"; empty: none
+  std::vector<uint8_t> xmp;   // an APP1 XMP payload (identification included); empty: none
+  std::vector<uint8_t> iptc;  // an APP13 payload ("Photoshop 3.0" block); empty: none
+  std::vector<uint8_t> iccProfile;  // written as APP2 segments unless greyscale; empty: none
   std::string comment;        // written as one COM segment, at most 4095 bytes; empty: none
   std::string message;        // the library's last fatal message
 };
+
+// The longest prefix of text of at most maxBytes that does not end inside a UTF-8 sequence.
+size_t characterBoundary(std::string_view text, size_t maxBytes);
 
 // Stores the size and depth and applies the defaults: quality 75, 4:2:0, colour, baseline, no
 // density, no EXIF, no comment. Negative sizes are stored as 0.

@@ -12,6 +12,7 @@
 #include "formats/crc32.h"
 #include "formats/deflate.h"
 #include "formats/png_simd.h"
+#include "formats/icc_profile.h"
 
 namespace velorin {
 
@@ -533,6 +534,11 @@ bool readChunks(PngReader& r, const DecodeTarget& target) {
         readTransparency(r, data, length);
     } else if (isType(type, "pHYs")) {
       if (!r.imageDataSeen && crcMatches(type, length)) readPhysical(r, data, length);
+    } else if (isType(type, "iCCP")) {
+      // Only the first, and only before the palette and the image data, as the format requires.
+      if (!r.iccSeen && !r.paletteSeen && !r.imageDataSeen && crcMatches(type, length))
+        r.iccProfile = readPngIccChunk(data, length);
+      r.iccSeen = true;
     }
     // Any other chunk, critical or not, is skipped unchecked.
     p = next;
@@ -626,6 +632,8 @@ void resetFacts(PngReader& r) {
   r.transparentColour = {};
   r.paletteSeen = r.imageDataSeen = r.backgroundAccepted = r.transparencyAccepted = false;
   r.paletteEntries = 0;
+  r.iccSeen = false;
+  r.iccProfile.clear();
   r.fileBackground = {};
   r.transparentKey = {};
   std::memset(r.paletteAlpha, 255, sizeof r.paletteAlpha);

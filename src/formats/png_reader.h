@@ -13,6 +13,7 @@
 #pragma once
 
 #include <filesystem>
+#include <vector>
 
 #include "formats/input_file.h"
 
@@ -45,6 +46,8 @@ struct PngReader : ReaderContext {
   uint8_t paletteAlpha[256] = {};
   int32_t xPelsPerMeter = 0;
   int32_t yPelsPerMeter = 0;
+  bool iccSeen = false;
+  std::vector<uint8_t> iccProfile;  // the iCCP profile; empty: none or unusable
 };
 
 bool readPngFile(PngReader& reader, const std::filesystem::path& path, ImageRecord& record);

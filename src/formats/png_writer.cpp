@@ -10,6 +10,7 @@
 #include "formats/adam7.h"
 #include "formats/crc32.h"
 #include "formats/deflate.h"
+#include "formats/icc_profile.h"
 #include "formats/output_file.h"
 #include "formats/png_simd.h"
 
@@ -411,6 +412,10 @@ bool writePng(PngWriter& w, const std::filesystem::path& path, const RgbQuad* pa
   ihdr[10] = ihdr[11] = 0;
   ihdr[12] = w.interlace ? 1 : 0;
   writeChunk(f, "IHDR", ihdr, 13);
+  if (kind != Kind::Grey && !w.iccProfile.empty()) {
+    const std::vector<uint8_t> icc = makePngIccChunk(w.iccProfile);
+    if (!icc.empty()) writeChunk(f, "iCCP", icc.data(), static_cast<uint32_t>(icc.size()));
+  }
   if (w.xPelsPerMeter > 0 && w.yPelsPerMeter > 0) {
     uint8_t phys[9];
     storeBe32(phys, static_cast<uint32_t>(w.xPelsPerMeter));

@@ -1,5 +1,5 @@
 // PNG writer: truecolour (8 bits per sample), 8-bit greyscale, or a palette image of 1, 2, 4 or
-// 8 bits per pixel, optionally Adam7-interlaced, with pHYs, a transparent colour (tRNS and
+// 8 bits per pixel, optionally Adam7-interlaced, with iCCP (colour kinds only), pHYs, a transparent colour (tRNS and
 // bKGD) and a tEXt comment when asked for.
 //
 // Before writePng the caller sets converter.width/height, calls setDepthConversion(converter,
@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "imaging/depth_converter.h"
 #include "imaging/image.h"
@@ -29,6 +30,7 @@ struct PngWriter {
   bool hasTransparency = false;
   RgbColour transparentColour;
   std::string comment;  // locale's character set; empty: no comment
+  std::vector<uint8_t> iccProfile;  // an RGB profile, written as iCCP for colour kinds; empty: none
 
   // What the last write put into IHDR and PLTE.
   int32_t bitDepth = 0;

@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "formats/icc_profile.h"
+
 namespace velorin {
 
 namespace {
@@ -22,6 +24,7 @@ constexpr uint16_t kYResolution = 283;
 constexpr uint16_t kPlanarConfiguration = 284;
 constexpr uint16_t kResolutionUnit = 296;
 constexpr uint16_t kColorMap = 320;
+constexpr uint16_t kIccProfile = 34675;
 
 constexpr uint16_t kTypeShort = 3;
 constexpr uint16_t kTypeLong = 4;
@@ -123,6 +126,14 @@ bool readEntries(TiffReader& r, std::vector<uint32_t>& offsets, std::vector<uint
       case kPlanarConfiguration: r.planarConfiguration = read16(r, value); break;
       case kResolutionUnit: r.resolutionUnit = read16(r, value); break;
       case kColorMap: r.colorMapOffset = read32(r, value); break;
+      case kIccProfile: {
+        // UNDEFINED or BYTE data, always outside the entry: no profile fits in four bytes.
+        const uint32_t offset = read32(r, value);
+        if ((type == 7 || type == 1) && count > 4 && inData(r, offset, count) &&
+            isUsableIccProfile(r.dataStart + offset, count))
+          r.iccProfile.assign(r.dataStart + offset, r.dataStart + offset + count);
+        break;
+      }
       default: break;
     }
   }
@@ -156,6 +167,7 @@ bool decodeTiff(TiffReader& r) {
   r.resolutionUnit = 2;
   r.xResolutionOffset = r.yResolutionOffset = r.colorMapOffset = 0;
   r.stripCount = 0;
+  r.iccProfile.clear();
   if (r.length() < 8) return fail(r, Status::Truncated);
   const uint8_t* d = r.dataStart;
   if (d[0] == 'I' && d[1] == 'I') r.littleEndian = true;

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <filesystem>
+#include <vector>
 
 #include "formats/input_file.h"
 
@@ -38,6 +39,7 @@ struct TiffReader : ReaderContext {
   int32_t stripCount = 0;
   int32_t workingBitCount = 0;     // 8 or 24: the depth of the record built
   int32_t stride = 0;              // row stride of that record
+  std::vector<uint8_t> iccProfile;  // tag 34675 of the last read; empty: none or unusable
 };
 
 bool readTiffFile(TiffReader& reader, const std::filesystem::path& path, ImageRecord& record);

@@ -33,7 +33,7 @@ void putEntry(std::vector<uint8_t>& out, uint16_t tag, uint16_t type, uint32_t c
   put32(out, value);
 }
 
-constexpr uint16_t kShort = 3, kLong = 4, kRational = 5;
+constexpr uint16_t kShort = 3, kLong = 4, kRational = 5, kUndefined = 7;
 
 // Layout by target depth; false for a depth or size the format cannot hold here.
 bool decideLayout(TiffWriter& w, uint64_t& rowBytes) {
@@ -61,8 +61,7 @@ bool decideLayout(TiffWriter& w, uint64_t& rowBytes) {
       break;
     case 24:
       w.photometric = 2;
-      w.bitsCount = 3;
-      w.bitsValue = 158;
+      w.bitsCount = 3;  // the three values follow the IFD: bitsValue is set with the layout below
       rowBytes = 3 * width;
       break;
     default:
@@ -73,13 +72,23 @@ bool decideLayout(TiffWriter& w, uint64_t& rowBytes) {
   if (size == 0 || size > 0xFFFFFFFFu) return false;
   w.imageDataSize = static_cast<uint32_t>(size);
   w.entryCount = w.photometric == 1 ? 11 : 12;
+  const bool icc = w.photometric != 1 && !w.iccProfile.empty();
+  if (icc) ++w.entryCount;
   const uint32_t ifdEnd = 8 + 2 + 12 * static_cast<uint32_t>(w.entryCount) + 4;
   const uint32_t extra = w.photometric == 2 ? 6 : 0;
+  if (w.photometric == 2) w.bitsValue = ifdEnd;
   w.xResolutionOffset = ifdEnd + extra;
   w.yResolutionOffset = w.xResolutionOffset + 8;
   w.colorMapOffset = w.photometric == 3 ? w.yResolutionOffset + 8 : 0;
   w.stripOffset = w.photometric == 3 ? w.colorMapOffset + 2 * static_cast<uint32_t>(w.colorMapCount)
                                      : w.yResolutionOffset + 8;
+  w.iccOffset = 0;
+  if (icc) {
+    // Word-aligned after the strip; the whole file must stay within 32-bit offsets.
+    const uint64_t offset = (uint64_t{w.stripOffset} + w.imageDataSize + 1) & ~uint64_t{1};
+    if (offset + w.iccProfile.size() > 0xFFFFFFFFu) return false;
+    w.iccOffset = static_cast<uint32_t>(offset);
+  }
   return true;
 }
 
@@ -111,6 +120,7 @@ std::vector<uint8_t> headerAndTables(const TiffWriter& w, const RgbQuad* colorMa
   putEntry(out, 283, kRational, 1, w.yResolutionOffset);
   putEntry(out, 296, kShort, 1, 2);
   if (w.photometric == 3) putEntry(out, 320, kShort, static_cast<uint32_t>(w.colorMapCount), w.colorMapOffset);
+  if (w.iccOffset) putEntry(out, 34675, kUndefined, static_cast<uint32_t>(w.iccProfile.size()), w.iccOffset);
   put32(out, 0);
   if (w.photometric == 2)
     for (int i = 0; i < 3; ++i) put16(out, 8);
@@ -182,6 +192,10 @@ bool writeTiff(TiffWriter& w, const std::filesystem::path& path, const RgbQuad* 
   const std::vector<uint8_t> head = headerAndTables(w, colorMap);
   std::fwrite(head.data(), 1, head.size(), file.get());
   std::fwrite(strip.data(), 1, w.imageDataSize, file.get());
+  if (w.iccOffset) {
+    if ((w.stripOffset + w.imageDataSize) & 1) std::fputc(0, file.get());
+    std::fwrite(w.iccProfile.data(), 1, w.iccProfile.size(), file.get());
+  }
   // A write that fails (a full disk) must not pass for a finished file.
   const bool written = std::fflush(file.get()) == 0 && !std::ferror(file.get());
   if (std::fclose(file.release()) != 0 || !written) return fail(w, Status::CannotWrite);

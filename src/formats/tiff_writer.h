@@ -14,6 +14,7 @@
 #pragma once
 
 #include <filesystem>
+#include <vector>
 
 #include "imaging/depth_converter.h"
 #include "imaging/image.h"
@@ -26,6 +27,9 @@ struct TiffWriter {
   bool greyscale = false;
   int32_t xPelsPerMeter = 0;
   int32_t yPelsPerMeter = 0;
+  // An RGB profile, written as tag 34675 after the strip for RGB and palette layouts (one more
+  // entry, so every offset above moves by 12); empty: none.
+  std::vector<uint8_t> iccProfile;
 
   // Decided per call from the converter and `greyscale`.
   int32_t photometric = 0;         // 1 BlackIsZero, 2 RGB, 3 Palette
@@ -38,6 +42,7 @@ struct TiffWriter {
   uint32_t yResolutionOffset = 0;
   uint32_t colorMapOffset = 0;
   uint32_t stripOffset = 0;
+  uint32_t iccOffset = 0;          // 0: no profile written
 };
 
 bool writeTiff(TiffWriter& writer, const std::filesystem::path& path, const RgbQuad* palette,

@@ -101,6 +101,7 @@ void WorkingImage::resetSideInformation() {
   std::memset(exifDateTime, 0, sizeof exifDateTime);
   hasTransparency = false;
   transparentColour = {};
+  iccProfile.clear();
 }
 
 void WorkingImage::takeWorkingValuesFromHeader() {

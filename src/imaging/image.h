@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "imaging/file_time.h"
 
@@ -168,6 +169,8 @@ struct WorkingImage : ImageRecord {
   bool hasExif = false;
   bool hasExifDateTime = false;
   char exifDateTime[20] = {};
+  // The source's ICC profile as its reader found it (whole and checked); empty: none.
+  std::vector<uint8_t> iccProfile;
 
   // Clears the side information before every load.
   void resetSideInformation();

@@ -5,12 +5,15 @@
 #include <QDir>
 
 #include "platform/files.h"
+#include "settings/presets.h"
 #include "settings/settings_file.h"
 #include "settings/settings_store.h"
 
 namespace velorin {
 
 namespace {
+constexpr qsizetype kProfileValueLength = 259;
+
 bool sameName(const QString& a, const QString& b) {
   if (a.size() != b.size()) return false;
   for (qsizetype i = 0; i < a.size(); ++i) {
@@ -123,7 +126,8 @@ bool ProfileReader::has(const QString& section, const QString& key) const {
 
 QString ProfileReader::string(const QString& section, const QString& key, const QString& fallback) const {
   const Key* k = find(section, key);
-  return k ? stripQuotes(k->value) : fallback;
+  // The classic functions read into 260-character buffers: longer values arrive cut.
+  return k ? stripQuotes(k->value).left(kProfileValueLength) : fallback;
 }
 
 int32_t ProfileReader::intValue(const QString& section, const QString& key, int32_t fallback) const {
@@ -210,7 +214,10 @@ bool convertOldTextFormat(const QString& path) {
   const StoredSettings settings = readOldTextSettings(profile);
   SettingsWriter writer;
   if (!writer.open(path, SettingsWriter::Start::Empty)) return false;
-  writeStoredSettings(writer, settings);
+  // Every old key has its slot, the settings of presets never saved included.
+  writeConversionSettings(writer, settings.conversion);
+  writePresets(writer, settings.presets, true);
+  writeApplicationSettings(writer, settings.application);
   return writer.close();
 }
 

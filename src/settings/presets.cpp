@@ -32,11 +32,11 @@ Presets readPresets(const SettingsReader& reader) {
   return presets;
 }
 
-void writePresets(SettingsWriter& writer, const Presets& presets) {
+void writePresets(SettingsWriter& writer, const Presets& presets, bool undefinedToo) {
   for (int n = 0; n < kPresetCount; ++n) {
     const Preset& p = presets[n];
     writer.putInt(kPresetSetupBase + n, p.defined ? 1 : 0);
-    if (!p.defined) continue;
+    if (!p.defined && !undefinedToo) continue;
     writer.putString(kPresetNameBase + n, p.name);
     for (const SettingField& field : conversionSettingFields()) {
       const int slot = field.presetBase + n;

@@ -34,8 +34,10 @@ class SettingsWriter;
 // Only a defined preset's name, folders and settings are read, with the same defaults and
 // corrections as the current settings except that a missing string is empty.
 Presets readPresets(const SettingsReader& reader);
-// A defined preset writes all its slots; an undefined one only its Setup slot (0).
-void writePresets(SettingsWriter& writer, const Presets& presets);
+// A defined preset writes all its slots; an undefined one only its Setup slot (0), unless
+// undefinedToo (the old-format conversion, which carries every key over) writes its name and
+// settings as well.
+void writePresets(SettingsWriter& writer, const Presets& presets, bool undefinedToo = false);
 
 // The preset-saving dialog's OK for preset `number` (0..4): a non-empty name defines the preset
 // from the current settings and locations; an empty name makes a defined preset undefined.

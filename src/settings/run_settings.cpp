@@ -33,6 +33,10 @@ bool prepareRunSettings(const QString& programPath, const RunSettingsOptions& op
       return false;
     }
   }
+  // The pages switch off what a zero value leaves without effect when they hand over their values;
+  // the command line's values get the same, once all are set whatever their order.
+  ConversionSettings& conversion = out.stored.conversion;
+  if (!options.assignments.isEmpty()) takeValuesFromPages(conversion, pageValuesOf(conversion));
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "platform/paths.h"
 
@@ -88,6 +89,8 @@ class OpenedArchive {
   }
   void* handle() const { return handle_; }
   unsigned flags() const { return flags_; }
+  // The handle, which the caller now closes.
+  void* release() { return std::exchange(handle_, nullptr); }
 
  private:
   const RarLibrary& library_;
@@ -236,33 +239,68 @@ std::optional<MemberList> listRar(const QString& archivePath, const QString& plu
   return list;
 }
 
+void KeptRarArchive::close() {
+  if (handle && closeArchive) closeArchive(handle);
+  handle = nullptr;
+  closeArchive = nullptr;
+  path.clear();
+  nextIndex = 0;
+}
+
+namespace {
+
+// Reads headers from the archive's current position up to the member at index and extracts it
+// into block; the archive is left after that member. False when the member is not reached or
+// not delivered whole.
+bool extractFromOpenArchive(const RarLibrary& library, void* archive, RarContext& context,
+                            uint32_t& position, uint32_t index, PixelBuffer& block) {
+  auto header = std::make_unique<RARHeaderDataEx>();
+  clearComment(*header);
+  while (library.readHeader(archive, header.get()) == ERAR_SUCCESS) {
+    const uint32_t at = position++;
+    if (at < index) {
+      // In a solid archive the library decodes what it skips: later members depend on it.
+      if (library.processFile(archive, RAR_SKIP, nullptr, nullptr) != ERAR_SUCCESS) return false;
+      continue;
+    }
+    if (header->UnpSizeHigh != 0 || !block.allocate(header->UnpSize)) return false;
+    context.writePosition = block.data();
+    context.blockEnd = block.data() + block.size();
+    // A member that delivers less than it announced is damaged, not padded with zeros.
+    return library.processFile(archive, RAR_TEST, nullptr, nullptr) == ERAR_SUCCESS &&
+           context.writePosition == context.blockEnd;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool extractRar(RarContext& context, const QString& archivePath, uint32_t index, PixelBuffer& block) {
   block.reset();
-  RarLibrary ownLibrary;
-  const RarLibrary* library = &context.keptLibrary;
-  if (!library->bound()) {
-    if (!ownLibrary.bind(context.pluginFolder)) return false;
-    library = &ownLibrary;
-  }
   context.busy = true;
   context.extracting = true;
   bool delivered = false;
-  {
-    OpenedArchive archive(*library, openingName(*library, archivePath), RAR_OM_EXTRACT, &context);
-    auto header = std::make_unique<RARHeaderDataEx>();
-    clearComment(*header);
-    for (uint32_t i = 0; archive.handle() && library->readHeader(archive.handle(), header.get()) == ERAR_SUCCESS; ++i) {
-      if (i < index) {
-        if (library->processFile(archive.handle(), RAR_SKIP, nullptr, nullptr) != ERAR_SUCCESS) break;
-        continue;
-      }
-      if (header->UnpSizeHigh != 0 || !block.allocate(header->UnpSize)) break;
-      context.writePosition = block.data();
-      context.blockEnd = block.data() + block.size();
-      // A member that delivers less than it announced is damaged, not padded with zeros.
-      delivered = library->processFile(archive.handle(), RAR_TEST, nullptr, nullptr) == ERAR_SUCCESS &&
-                  context.writePosition == context.blockEnd;
-      break;
+  if (context.keptLibrary.bound()) {
+    const RarLibrary& library = context.keptLibrary;
+    KeptRarArchive& kept = context.keptArchive;
+    // Only forward: an earlier member, or another archive, needs a fresh pass.
+    if (kept.handle && (kept.path != archivePath || kept.nextIndex > index)) kept.close();
+    if (!kept.handle) {
+      OpenedArchive opened(library, openingName(library, archivePath), RAR_OM_EXTRACT, &context);
+      kept.handle = opened.release();
+      kept.closeArchive = library.closeArchive;
+      kept.path = archivePath;
+      kept.nextIndex = 0;
+    }
+    if (kept.handle) delivered = extractFromOpenArchive(library, kept.handle, context, kept.nextIndex, index, block);
+    // After a failure the library's position is unknown.
+    if (!delivered) kept.close();
+  } else {
+    RarLibrary ownLibrary;
+    if (ownLibrary.bind(context.pluginFolder)) {
+      OpenedArchive archive(ownLibrary, openingName(ownLibrary, archivePath), RAR_OM_EXTRACT, &context);
+      uint32_t position = 0;
+      if (archive.handle()) delivered = extractFromOpenArchive(ownLibrary, archive.handle(), context, position, index, block);
     }
   }
   if (!delivered) block.reset();
@@ -276,6 +314,9 @@ bool keepRarLibrary(RarContext& context) {
   return context.keptLibrary.bound() || context.keptLibrary.bind(context.pluginFolder);
 }
 
-void releaseRarLibrary(RarContext& context) { context.keptLibrary.unload(); }
+void releaseRarLibrary(RarContext& context) {
+  context.keptArchive.close();
+  context.keptLibrary.unload();
+}
 
 }  // namespace velorin

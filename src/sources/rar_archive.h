@@ -50,6 +50,28 @@ class RarLibrary {
 // given earlier in the same context.
 using PasswordPrompt = std::function<bool(QString& password)>;
 
+// An archive a job leaves open between two extractions: members taken in archive order then
+// cost one pass over the archive, which a solid archive must decode from its start to reach
+// any member.
+struct KeptRarArchive {
+  KeptRarArchive() = default;
+  // The library's callback points at the context that opened the archive, so a moved context
+  // starts with none open (the next extraction opens it again).
+  KeptRarArchive(KeptRarArchive&& other) noexcept { other.close(); }
+  KeptRarArchive& operator=(KeptRarArchive&& other) noexcept {
+    close();
+    other.close();
+    return *this;
+  }
+  ~KeptRarArchive() { close(); }
+  void close();
+
+  void* handle = nullptr;
+  RARCloseArchiveFunction closeArchive = nullptr;
+  QString path;            // as the job named it
+  uint32_t nextIndex = 0;  // the header the next read returns
+};
+
 // One for a conversion job (with its workspace) and one per listing.
 struct RarContext {
   bool busy = false;
@@ -59,6 +81,7 @@ struct RarContext {
   uint8_t* writePosition = nullptr;
   uint8_t* blockEnd = nullptr;
   RarLibrary keptLibrary;  // bound for a whole job over a RAR archive
+  KeptRarArchive keptArchive;  // open on keptLibrary between extractions; closed before it unloads
   QString pluginFolder;    // SPI: first place to look for the library
   PasswordPrompt askPassword;  // the job's host; without one, a needed password fails the member
 };
@@ -80,10 +103,12 @@ std::optional<MemberList> listRar(const QString& archivePath, const QString& plu
                                   const PasswordPrompt& askPassword = {});
 
 // The member at index, whole, through the library's data callback. Uses the context's kept
-// library or binds one for this call.
+// library or binds one for this call. With a kept library the archive stays open after the
+// call, and a later member of the same archive is reached from there without reopening it.
 bool extractRar(RarContext& context, const QString& archivePath, uint32_t index, PixelBuffer& block);
 
-// Binds the library for a whole job; the job frees it with releaseRarLibrary at its end.
+// Binds the library for a whole job; the job frees it (and the archive left open) with
+// releaseRarLibrary at its end.
 bool keepRarLibrary(RarContext& context);
 void releaseRarLibrary(RarContext& context);
 

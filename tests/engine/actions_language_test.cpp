@@ -1,6 +1,9 @@
 // Follow-up actions (time stamps, the HTML tag list) and the language module.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <QFile>
 
 #include "engine/actions.h"
@@ -44,6 +47,10 @@ TEST(HtmlTagList, ExactLineAndListName) {
             QByteArray("<img src=\"a.jpg\" width=\"640\" height=\"480\" alt=\"\">\r\n"));
   EXPECT_EQ(htmlTagListPath(QStringLiteral("/pics/Output")), QStringLiteral("/pics/Output/Output.txt"));
   EXPECT_EQ(htmlTagListPath(QStringLiteral("/pics/Output/")), QStringLiteral("/pics/Output/Output.txt"));
+  // Relative folders are named by the folder they stand for, never "..txt".
+  const QString here = QDir::current().dirName();
+  EXPECT_EQ(QFileInfo(htmlTagListPath(QStringLiteral("."))).fileName(), here + QStringLiteral(".txt"));
+  EXPECT_EQ(QFileInfo(htmlTagListPath(QStringLiteral("sub/.."))).fileName(), here + QStringLiteral(".txt"));
   // A long name is cut at 259 bytes, never inside a character.
   const QString longName = QString(258, QLatin1Char('a')) + QStringLiteral("\u00E9.jpg");
   const QByteArray line = htmlTagLine({longName, 1, 1});

@@ -1,6 +1,7 @@
 // Helpers the engine tests share: small image files, a recording job host, the language module.
 #pragma once
 
+#include <QFile>
 #include <QString>
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/job.h"
+#include "engine/pipeline.h"
 #include "engine/language.h"
 #include "support/qt_test_support.h"
 #include "support/test_support.h"
@@ -22,6 +24,16 @@ inline void writeSmallBmp(const std::filesystem::path& path) {
 }
 
 inline void writeJunk(const std::filesystem::path& path) { writeBytes(path, {'B', 'M', 1, 2}); }
+
+// Converts source with settings into output as one job entry would; output, or empty on failure.
+inline std::filesystem::path convertTo(const ConversionSettings& settings, const std::filesystem::path& source,
+                                       const std::filesystem::path& output) {
+  auto ws = createJobWorkspace(settings);
+  PendingFile temporary;
+  if (!ws || !convertFile(*ws, nullptr, q(source), temporary)) return {};
+  writeBytes(output, readBytes(QFile::encodeName(temporary.path()).toStdString()));
+  return output;
+}
 
 inline LanguageModule englishLanguage() {
   LanguageModule language;

@@ -180,6 +180,14 @@ TEST_F(JobTest, PathChecks) {
   EXPECT_EQ(runListJob(context, list, q(in()), q(out())).errorId, 30006);
   EXPECT_EQ(runPathJob(context, {q(in() / "a.bmp")}, q(out() / "gone")).errorId, 30004);
   EXPECT_TRUE(outputNames().isEmpty());
+  // Folders without images give a path job nothing: it ends like a list job over one of them.
+  host.messages.clear();
+  EXPECT_EQ(runPathJob(context, {}, q(out())).errorId, 30006);
+  std::vector<PreviewRow> rows;
+  EXPECT_EQ(previewPathJob(context, {}, q(out()), rows).errorId, 30006);
+  EXPECT_EQ(host.messageIds(), (std::vector<int>{30006, 30006}));
+  EXPECT_EQ(inputMissingText(language, QStringLiteral("/x/gone.jpg")),
+            QStringLiteral("/x/gone.jpg: ") + language.text(30003));
 }
 
 TEST_F(JobTest, SourcesDeletedOnlyAfterTheirOutputIsInPlace) {

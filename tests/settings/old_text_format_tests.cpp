@@ -146,6 +146,8 @@ TEST(OldTextFormat, IsConvertedOnceWithItsBackupKept) {
   EXPECT_EQ(reader.intValue(213 + 1, 0), 1);
   EXPECT_EQ(reader.intValue(218 + 1, 0), 3);
   EXPECT_EQ(reader.intValue(108 + 3, 1), 0);
+  reader.string(113 + 3, text);  // an undefined preset's keys are carried over too
+  EXPECT_EQ(text, QStringLiteral("Gone"));
 
   const StoredSettings& s = load.settings;
   EXPECT_EQ(s.application.FHeight, -12);
@@ -162,6 +164,14 @@ TEST(OldTextFormat, IsConvertedOnceWithItsBackupKept) {
   const SettingsLoad again = loadSettingsFile(path, QStringLiteral("/home/pictures"));
   EXPECT_FALSE(again.converted);
   EXPECT_EQ(again.settings, load.settings);
+}
+
+TEST(ProfileReader, CutsValuesAtTheClassicBufferLength) {
+  ProfileReader profile;
+  profile.parse(QByteArray("[CvtPrms]\r\nTopStr=\"") + QByteArray(300, 'x') + "\"\r\nEndStr=" +
+                QByteArray(259, 'y') + "\r\n");
+  EXPECT_EQ(profile.string(QStringLiteral("CvtPrms"), QStringLiteral("TopStr")), QString(259, QLatin1Char('x')));
+  EXPECT_EQ(profile.string(QStringLiteral("CvtPrms"), QStringLiteral("EndStr")), QString(259, QLatin1Char('y')));
 }
 
 TEST(OldTextFormat, Utf16FileHasZeroAsFourthByteAndIsReadAsSlotFile) {

@@ -30,6 +30,21 @@ TEST(RunSettings, ReadsTheNamedFileAppliesPresetThenAssignmentsAndWritesNothing)
   EXPECT_EQ(test::readBytes(folder / "mine.ini"), before);
 }
 
+TEST(RunSettings, AssignmentsGetThePagesSwitchOffsWhateverTheirOrder) {
+  TempFolder folder;
+  SlotFileBuilder{}.writeTo(folder / "s.ini");
+  RunSettingsOptions options;
+  options.settingsFile = q(folder / "s.ini");
+  options.assignments = {QStringLiteral("GamVal=0"), QStringLiteral("GamOpt=1"), QStringLiteral("CrtOpt=1"),
+                         QStringLiteral("CrtVal=20"), QStringLiteral("RszOpt=3"), QStringLiteral("RszSize=0")};
+  RunSettings run;
+  QString message;
+  ASSERT_TRUE(prepareRunSettings(QStringLiteral("/usr/bin/velorin"), options, run, message)) << qPrintable(message);
+  EXPECT_FALSE(run.stored.conversion.GamOpt);  // a zero gamma does nothing: off, as the page has it
+  EXPECT_TRUE(run.stored.conversion.CrtOpt);
+  EXPECT_EQ(run.stored.conversion.RszOpt, 0);
+}
+
 TEST(RunSettings, JobLevelErrorsCarryTheirMessage) {
   TempFolder folder;
   SlotFileBuilder{}.writeTo(folder / "s.ini");
