@@ -13,7 +13,7 @@ if(NOT TARGET velorin_photo_common)
   pkg_check_modules(LCMS2 REQUIRED IMPORTED_TARGET GLOBAL lcms2)
   # Source reading, orientation, colour conversion and the hand-over, shared by all four.
   add_library(velorin_photo_common STATIC ${_photo}/common/picture.cpp)
-  target_include_directories(velorin_photo_common PUBLIC ${_photo}/sdk)
+  target_include_directories(velorin_photo_common PUBLIC ${_photo}/sdk ${_photo})
   target_link_libraries(velorin_photo_common PUBLIC PkgConfig::LCMS2)
   set_target_properties(velorin_photo_common PROPERTIES POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden)
 endif()

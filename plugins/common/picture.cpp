@@ -220,10 +220,11 @@ int handOver(const uint8_t* pixels, uint32_t width, uint32_t height, size_t stri
   const auto step = static_cast<int64_t>(stride);
   for (uint32_t y = 0; y < outH; ++y) {
     uint8_t* row = out + (size_t{outH} - 1 - y) * outStride;
-    int64_t sx = sx0 + int64_t{y} * dxy, sy = sy0 + int64_t{y} * dyy;
-    const uint8_t* p = pixels + sy * step + sx * channels;
+    // Offsets rather than a moving pointer, which would step outside the rows after the last pixel.
+    int64_t at = (sy0 + int64_t{y} * dyy) * step + (sx0 + int64_t{y} * dxy) * channels;
     const int64_t advance = dyx * step + dxx * channels;
-    for (uint32_t x = 0; x < outW; ++x, p += advance, row += 3) {
+    for (uint32_t x = 0; x < outW; ++x, at += advance, row += 3) {
+      const uint8_t* p = pixels + at;
       if (blend) {
         row[0] = blend->ontoWhite(p[3], p[2]);
         row[1] = blend->ontoWhite(p[3], p[1]);

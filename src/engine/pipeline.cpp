@@ -226,8 +226,9 @@ bool finishLoad(JobWorkspace& ws, FileType type, bool decoded, const QString& na
     const Status status = type == FileType::Unknown || type == FileType::Unreadable
                               ? (type == FileType::Unknown ? Status::NotFormat : Status::Truncated)
                               : readerStatus(ws, type);
+    ws.pluginHost.pictureFailure = Status::Ok;
     if (!pluginFolderSet(ws) || !loadWithPlugins(ws, name, bytes, length))
-      return fail(ws, "load", status);
+      return fail(ws, "load", ws.pluginHost.pictureFailure != Status::Ok ? ws.pluginHost.pictureFailure : status);
   }
   ws.image.takeWorkingValuesFromHeader();
   return true;

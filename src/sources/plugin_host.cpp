@@ -153,9 +153,18 @@ std::unique_ptr<LoadedPlugin> findPlugin(PluginHost& host, const QByteArray& nam
   return nullptr;
 }
 
+// A file the plug-in recognised but could not decode is a broken picture, not one of an unknown
+// format.
+Status pictureFailure(int result) {
+  if (result == SPI_NO_MEMORY || result == SPI_MEMORY_ERROR) return Status::NoMemory;
+  if (result == SPI_FILE_READ_ERROR) return Status::Truncated;
+  return Status::BadImage;
+}
+
 // The picture itself, once a plug-in has taken the file.
 bool decodePicture(const LoadedPlugin& plugin, const char* source, intptr_t offsetOrLength, unsigned flag,
-                   ImageRecord& record) {
+                   ImageRecord& record, Status& failure) {
+  failure = Status::BadImage;
   uint16_t depth = 0;
   if (plugin.pictureInfo) {
     SpiPictureInfo info{};
@@ -168,13 +177,19 @@ bool decodePicture(const LoadedPlugin& plugin, const char* source, intptr_t offs
   HandleGuard infoHandle, bitsHandle;
   const int result = plugin.picture(source, offsetOrLength, flag, &infoHandle.handle, &bitsHandle.handle,
                                     progressCallback, 0);
-  if (result != SPI_SUCCESS) return false;
+  if (result != SPI_SUCCESS) {
+    failure = pictureFailure(result);
+    return false;
+  }
   const size_t infoSize = std::min(spiLocalSize(infoHandle.handle), kMaxDibInfoBytes);
   const size_t bitsSize = spiLocalSize(bitsHandle.handle);
   if (bitsSize == 0 || bitsSize >= kMaxBlockSize) return false;
-  return convertPluginDib(static_cast<const uint8_t*>(spiLocalLock(infoHandle.handle)), infoSize,
-                          static_cast<const uint8_t*>(spiLocalLock(bitsHandle.handle)), bitsSize, depth,
-                          record) == Status::Ok;
+  if (convertPluginDib(static_cast<const uint8_t*>(spiLocalLock(infoHandle.handle)), infoSize,
+                       static_cast<const uint8_t*>(spiLocalLock(bitsHandle.handle)), bitsSize, depth,
+                       record) != Status::Ok)
+    return false;
+  failure = Status::Ok;
+  return true;
 }
 
 QString fieldText(const char* field, size_t capacity) {
@@ -188,6 +203,7 @@ QString defaultPluginFolder() { return shippedPluginFolder(programFolder()); }
 QString pluginFolderInUse(const QString& SPI) { return SPI.isEmpty() ? defaultPluginFolder() : SPI; }
 
 bool readImageWithPlugin(PluginHost& host, const QString& path, ImageRecord& record) {
+  host.pictureFailure = Status::Ok;
   for (auto& entry : record.palette) entry = {};
   record.pixels.reset();
   if (!folderUsable(host)) return false;
@@ -195,11 +211,13 @@ bool readImageWithPlugin(PluginHost& host, const QString& path, ImageRecord& rec
   if (!readHeader(path, header, &record)) return false;
   const QByteArray name = pluginPath(path);
   const auto plugin = findPlugin(host, name, header.data(), kPluginImage);
-  return plugin && decodePicture(*plugin, name.constData(), host.headerOffset, SPI_SOURCE_FILE, record);
+  return plugin && decodePicture(*plugin, name.constData(), host.headerOffset, SPI_SOURCE_FILE, record,
+                                 host.pictureFailure);
 }
 
 bool readImageWithPlugin(PluginHost& host, const QString& name, const uint8_t* bytes, size_t length,
                          ImageRecord& record) {
+  host.pictureFailure = Status::Ok;
   for (auto& entry : record.palette) entry = {};
   record.pixels.reset();
   if (!folderUsable(host) || !bytes || length == 0 || length >= kMaxBlockSize) return false;
@@ -211,7 +229,7 @@ bool readImageWithPlugin(PluginHost& host, const QString& name, const uint8_t* b
   const QByteArray ansiName = pluginPath(name);
   const auto plugin = findPlugin(host, ansiName, header.data(), kPluginImage);
   return plugin && decodePicture(*plugin, reinterpret_cast<const char*>(bytes), static_cast<intptr_t>(length),
-                                 SPI_SOURCE_MEMORY, record);
+                                 SPI_SOURCE_MEMORY, record, host.pictureFailure);
 }
 
 std::optional<MemberList> listArchiveWithPlugin(PluginHost& host, const QString& archivePath) {

@@ -27,6 +27,8 @@ struct PluginHost {
   QString pluginFolder;        // SPI
   QStringList disabledPlugins;  // file names the user switched off
   int32_t headerOffset = 0;     // 0 or 128, for the plug-in found last
+  // Why the image plug-in that took the last file failed it; Ok when none took it or it decoded.
+  Status pictureFailure = Status::Ok;
 };
 
 // The folder the shipped plug-ins are installed in ("plugins" beside the program in the build tree

@@ -45,6 +45,23 @@ struct PhotoPlugins : ::testing::Test {
   void SetUp() override { host.pluginFolder = kShippedPlugins; }
   fs::path operator/(const std::string& name) const { return folder / name; }
 
+  // The program converting path to BMP files in folder/out with the shipped plug-ins: its exit
+  // code and what it printed on standard error.
+  std::pair<int, std::string> convertToBmp(const fs::path& path) {
+    fs::create_directories(folder / "out");
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder / "config"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), q(folder / "data"));
+    environment.insert(QStringLiteral("TMPDIR"), q(folder.path()));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"),
+                  {"--convert", "--quiet", "--set", "OFmt=0", "--set", "IFmt=0", "--set", "SPI=" + kShippedPlugins,
+                   "-o", q(folder / "out"), q(path)});
+    EXPECT_TRUE(process.waitForFinished(60000));
+    return {process.exitCode(), process.readAllStandardError().toStdString()};
+  }
+
   ImageRecord decode(const fs::path& path) {
     ImageRecord record;
     EXPECT_TRUE(readImageWithPlugin(host, q(path), record)) << path;
@@ -458,18 +475,8 @@ TEST_F(PhotoPlugins, AZipOfHeicPicturesConvertsLikeThePictures) {
     members.push_back({"photos/" + name + ".heic", test::readBytes(folder / (name + ".heic"))});
   }
   test::writeBytes(folder / "photos.zip", test::makeZip(members));
-  fs::create_directories(folder / "out");
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder / "config"));
-  environment.insert(QStringLiteral("XDG_DATA_HOME"), q(folder / "data"));
-  environment.insert(QStringLiteral("TMPDIR"), q(folder.path()));
-  process.setProcessEnvironment(environment);
-  process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"),
-                {"--convert", "--quiet", "--set", "OFmt=0", "--set", "IFmt=0", "--set", "SPI=" + kShippedPlugins,
-                 "-o", q(folder / "out"), q(folder / "photos.zip")});
-  ASSERT_TRUE(process.waitForFinished(60000));
-  EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+  const auto [exitCode, errors] = convertToBmp(folder / "photos.zip");
+  EXPECT_EQ(exitCode, 0) << errors;
   for (const std::string name : {"one", "two"}) {
     SCOPED_TRACE(name);
     BmpReader reader;
@@ -477,6 +484,21 @@ TEST_F(PhotoPlugins, AZipOfHeicPicturesConvertsLikeThePictures) {
     ASSERT_TRUE(readBmpFile(reader, folder / "out" / (name + ".bmp"), converted));
     EXPECT_EQ(maxDifference(converted, decode(folder / (name + ".heic"))), 0);
   }
+}
+
+// A file a plug-in recognises but cannot decode fails with a message that names it and says
+// it is broken, not that its format is unknown; the other files still convert.
+TEST_F(PhotoPlugins, ABrokenPictureIsReportedAsBroken) {
+  fs::create_directories(folder / "in");
+  test::Bytes webp;
+  webp.text("RIFF").le32(100).text("WEBPVP8 ").le32(88).zeros(88);
+  test::writeBytes(folder / "in" / "broken.webp", webp.data);
+  test::writeBytes(folder / "in" / "photo.dng", makeDng(32, 32));
+  const auto [exitCode, errors] = convertToBmp(folder / "in");
+  EXPECT_EQ(exitCode, 1);
+  EXPECT_NE(errors.find("broken.webp: load failed: invalid or unsupported image parameters"), std::string::npos)
+      << errors;
+  EXPECT_TRUE(fs::exists(folder / "out" / "photo.bmp"));
 }
 
 }  // namespace
