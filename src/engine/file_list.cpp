@@ -120,7 +120,9 @@ SourceKind sourceKindOf(const QString& path) {
   const QString name = QFileInfo(path).fileName();
   const QStringView extension = extensionOf(name);
   if (sameNameIgnoringAsciiCase(extension, u".zip")) return SourceKind::Zip;
-  if (sameNameIgnoringAsciiCase(extension, u".rar")) return SourceKind::Rar;
+  // A comic book named ".cbr" is a RAR archive, which only the RAR library reads.
+  if (sameNameIgnoringAsciiCase(extension, u".rar") || sameNameIgnoringAsciiCase(extension, u".cbr"))
+    return SourceKind::Rar;
   return SourceKind::PluginArchive;
 }
 

@@ -39,7 +39,7 @@ bool memberPassesFilter(QStringView name, const ListOptions& options);
 // The source kind of an existing path: a folder, else by the file's extension.
 SourceKind sourceKindOf(const QString& path);
 
-// What a dropped or chosen path stands for as an input: a folder, a ".zip" or ".rar" file, or a
+// What a dropped or chosen path stands for as an input: a folder, a ".zip", ".rar" or ".cbr" file, or a
 // file an archive plug-in accepts is taken as it is; any other file stands for its folder.
 QString containerPathFor(const QString& path, const std::function<bool(const QString&)>& pluginAccepts);
 

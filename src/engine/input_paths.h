@@ -16,7 +16,7 @@ enum class InputKind {
   Missing,        // nothing at the path
   File,           // any other file: an image, or something the job will refuse by name
   Folder,
-  Archive,        // a ".zip" or ".rar" file (A to Z without regard to case)
+  Archive,        // a ".zip", ".rar" or ".cbr" file (A to Z without regard to case)
   PluginArchive,  // a file an archive plug-in of access accepts
 };
 

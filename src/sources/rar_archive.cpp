@@ -19,7 +19,8 @@ namespace {
 
 // The library files in search order: a library the user put into the plug-in folder, the one the
 // program ships when the plug-in folder is the shipped one, a library beside the program, the
-// system's, and last the shipped one whatever the plug-in folder is.
+// system's, and last the shipped one wherever the program's files are (beside it in the build tree
+// or a portable copy, else PREFIX/lib[/triplet]/velorin/plugins), whatever the plug-in folder is.
 QStringList candidateFiles(const QString& pluginFolder) {
   const QString name = QLatin1String(kUnrarLibraryName);
   const QString shippedName = QLatin1String(kShippedUnrarLibraryName);
@@ -28,8 +29,10 @@ QStringList candidateFiles(const QString& pluginFolder) {
     files << pluginFolder + QLatin1Char('/') + name << pluginFolder + QLatin1Char('/') + shippedName;
   const QString program = programFolder();
   files << program + QLatin1Char('/') + name << name;
-  const QString shipped = shippedPluginFolder(program);
-  if (!shipped.isEmpty()) files << shipped + QLatin1Char('/') + shippedName;
+  for (const QString& folder : programFileFolders(program, ProgramFiles::Library)) {
+    const QString shipped = folder + QStringLiteral("/plugins/") + shippedName;
+    if (!files.contains(shipped)) files << shipped;
+  }
   return files;
 }
 

@@ -101,10 +101,11 @@ TEST(FileList, LogicalOrderAndArchiveFoldersAfterTopLevelMembers) {
 
 TEST(FileList, SourceKindByExtension) {
   test::TempFolder folder;
-  for (const char* name : {"a.ZIP", "b.rar", "c.lzh"}) test::writeBytes(folder / name, {1});
+  for (const char* name : {"a.ZIP", "b.rar", "c.lzh", "d.CBR"}) test::writeBytes(folder / name, {1});
   EXPECT_EQ(sourceKindOf(q(folder.path())), SourceKind::Folder);
   EXPECT_EQ(sourceKindOf(q(folder / "a.ZIP")), SourceKind::Zip);
   EXPECT_EQ(sourceKindOf(q(folder / "b.rar")), SourceKind::Rar);
+  EXPECT_EQ(sourceKindOf(q(folder / "d.CBR")), SourceKind::Rar);
   EXPECT_EQ(sourceKindOf(q(folder / "c.lzh")), SourceKind::PluginArchive);
   auto acceptsLzh = [](const QString& path) { return path.endsWith(QLatin1String(".lzh")); };
   EXPECT_EQ(containerPathFor(q(folder / "a.ZIP"), acceptsLzh), q(folder / "a.ZIP"));
