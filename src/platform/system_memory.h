@@ -1,0 +1,11 @@
+// What the machine offers the process.
+#pragma once
+
+#include <cstdint>
+
+namespace velorin {
+
+// The physical memory in bytes, or 0 when the system does not say.
+int64_t physicalMemoryBytes();
+
+}  // namespace velorin
