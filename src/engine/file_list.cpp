@@ -15,8 +15,6 @@ namespace velorin {
 
 namespace {
 
-char16_t foldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
-
 // The extension of a name: from the last dot on, or empty when there is none.
 QStringView extensionOf(QStringView name) {
   const qsizetype dot = name.lastIndexOf(u'.');
@@ -43,13 +41,6 @@ QString folderOfPath(const QString& path) {
 }
 
 }  // namespace
-
-bool sameNameIgnoringAsciiCase(QStringView a, QStringView b) {
-  if (a.size() != b.size()) return false;
-  for (qsizetype i = 0; i < a.size(); ++i)
-    if (foldAscii(a[i].unicode()) != foldAscii(b[i].unicode())) return false;
-  return true;
-}
 
 ListOptions ListOptions::from(const ConversionSettings& s, uint32_t hiddenMask) {
   ListOptions options;

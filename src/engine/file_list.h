@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/file_entry.h"
+#include "platform/ascii_case.h"
 #include "platform/folder_watch.h"
 #include "settings/conversion_settings.h"
 
@@ -115,8 +116,5 @@ struct CommandLinePlan {
 
 // arguments without the program's own name. SdToCvt and SdToPath are the command-line settings.
 CommandLinePlan handleCommandLine(const QStringList& arguments, bool SdToCvt, const QString& SdToPath);
-
-// Equal names in the sense of the list: A to Z compared without regard to case.
-bool sameNameIgnoringAsciiCase(QStringView a, QStringView b);
 
 }  // namespace velorin

@@ -12,6 +12,7 @@
 #include "imaging/resample.h"
 #include "platform/atomic_file.h"
 #include "platform/files.h"
+#include "platform/fs_path.h"
 #include "sources/zip_reader.h"
 
 namespace velorin {
@@ -241,7 +242,7 @@ bool loadFromPath(JobWorkspace& ws, const QString& path) {
   if (!QFileInfo::exists(path)) return fail(ws, "load", Status::Truncated);
   ws.image.resetSideInformation();
   prepareReaders(ws);
-  const std::filesystem::path fsPath(QFile::encodeName(path).toStdString());
+  const std::filesystem::path fsPath(toFsPath(path));
   const FileType type = detectFileTypeOfPath(path);
   if (type == FileType::Jpeg) {
     // The orientation decides the pre-scale, so a JPEG's bytes are needed before decoding.
@@ -338,7 +339,7 @@ class SourceBytes {
  public:
   bool open(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath) {
     if (ws.sourceKind != SourceKind::Folder && entry) return extractEntry(ws, *entry, member_);
-    return file_.open(std::filesystem::path(QFile::encodeName(sourcePath).toStdString()));
+    return file_.open(toFsPath(sourcePath));
   }
   const uint8_t* data() const { return member_ ? member_.data() : file_.data(); }
   size_t size() const { return member_ ? member_.size() : file_.size(); }
@@ -515,7 +516,7 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
   setJpegTransformRequest(transform, rotation, ws.plan.greyscale, s.Marker, s.Progressive);
   PendingFile temporary;
   if (!temporary.create(ws.temporaryFolder)) return fail(ws, "temporary file", Status::CannotCreate);
-  const std::filesystem::path output(QFile::encodeName(temporary.path()).toStdString());
+  const std::filesystem::path output(toFsPath(temporary.path()));
   if (!transformJpeg(transform, source.data(), source.size(), output))
     return fail(ws, "lossless transform", transform.status);
   // The transform saw the source's components, so it knows whether greyscale changed colours.
@@ -537,7 +538,7 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
       MappedFile copied;
       Status status = Status::Ok;
       const bool inserted =
-          copied.open(std::filesystem::path(QFile::encodeName(copy.path()).toStdString())) &&
+          copied.open(toFsPath(copy.path())) &&
           insertJpegComment(copied.data(), copied.size(), output, comment, status);
       if (!inserted) return fail(ws, "comment", status == Status::Ok ? Status::Truncated : status);
     }
@@ -560,7 +561,7 @@ bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& source
   if (!ok) fail(ws, "temporary file", Status::CannotCreate);
   if (ok && !processImage(ws.image, ws.tables)) ok = fail(ws, "processing", Status::NoMemory);
   if (ok)
-    ok = writeOutput(ws, std::filesystem::path(QFile::encodeName(temporary.path()).toStdString()), entry,
+    ok = writeOutput(ws, toFsPath(temporary.path()), entry,
                      sourcePath);
   ws.image.pixels.reset();
   if (ok) result = std::move(temporary);

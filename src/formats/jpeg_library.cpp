@@ -164,6 +164,17 @@ void setJpegFileDestination(j_compress_ptr cinfo, std::FILE* file) {
   cinfo->dest = &dest->library;
 }
 
+void setJpegDestination(j_compress_ptr cinfo, const JpegOutputTarget& target) {
+  if (target.buffer) setJpegMemoryDestination(cinfo, target.buffer, target.capacity);
+  else setJpegFileDestination(cinfo, target.file);
+}
+
+bool finishJpegOutput(j_compress_ptr cinfo, JpegOutputTarget& target) {
+  if (!target.buffer) return true;
+  target.written = jpegMemoryBytesWritten(cinfo);
+  return !jpegMemoryOverflowed(cinfo);
+}
+
 }  // namespace velorin
 
 // The library takes its large buffers (a whole image of coefficients when Huffman tables are

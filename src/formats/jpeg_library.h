@@ -38,4 +38,15 @@ bool jpegMemoryOverflowed(j_compress_ptr cinfo);
 // Writes through a 1 MiB buffer to an open file; a short write is a fatal library error.
 void setJpegFileDestination(j_compress_ptr cinfo, std::FILE* file);
 
+// Where one compression writes: an open file, or a fixed block when buffer is set.
+struct JpegOutputTarget {
+  std::FILE* file = nullptr;
+  uint8_t* buffer = nullptr;
+  size_t capacity = 0;
+  size_t written = 0;  // what the block holds, once finishJpegOutput has run
+};
+void setJpegDestination(j_compress_ptr cinfo, const JpegOutputTarget& target);
+// After jpeg_finish_compress: notes what a block holds; false when the stream did not fit.
+bool finishJpegOutput(j_compress_ptr cinfo, JpegOutputTarget& target);
+
 }  // namespace velorin

@@ -221,17 +221,9 @@ void executeTransform(j_decompress_ptr src, j_compress_ptr dst, const JpegTransf
   }
 }
 
-// Where one transform writes: a file, or a fixed block.
-struct TransformTarget {
-  std::FILE* file = nullptr;
-  uint8_t* buffer = nullptr;
-  size_t capacity = 0;
-  size_t written = 0;
-};
-
 // The library calls of one transform. Only plain data lives in this frame, so the error exit's
 // longjmp skips no destructor.
-bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, TransformTarget& target) {
+bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, JpegOutputTarget& target) {
   jpeg_decompress_struct in;
   jpeg_compress_struct out;
   std::memset(&in, 0, sizeof in);
@@ -267,8 +259,7 @@ bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, Transf
   out.optimize_coding = TRUE;
   if (r.progressive) jpeg_simple_progression(&out);
   if (!writeJfif) out.write_JFIF_header = FALSE;
-  if (target.buffer) setJpegMemoryDestination(&out, target.buffer, target.capacity);
-  else setJpegFileDestination(&out, target.file);
+  setJpegDestination(&out, target);
   jpeg_write_coefficients(&out, arrays);
   copyMarkers(&in, &out);
   executeTransform(&in, &out, r, ws, sourceArrays);
@@ -276,11 +267,7 @@ bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, Transf
   jpeg_finish_decompress(&in);
   r.outputWidth = out.image_width;
   r.outputHeight = out.image_height;
-  bool ok = true;
-  if (target.buffer) {
-    ok = !jpegMemoryOverflowed(&out);
-    target.written = jpegMemoryBytesWritten(&out);
-  }
+  const bool ok = finishJpegOutput(&out, target);
   jpeg_destroy_compress(&out);
   jpeg_destroy_decompress(&in);
   return ok;
@@ -332,7 +319,7 @@ bool transformJpeg(JpegTransform& r, const uint8_t* source, size_t length,
     return false;
   }
   noteExif(r, source, length);
-  TransformTarget target;
+  JpegOutputTarget target;
   target.file = file.get();
   bool ok = runTransform(r, source, length, target);
   if (std::fclose(file.release()) != 0) ok = false;
@@ -344,7 +331,7 @@ bool transformJpegToMemory(JpegTransform& r, const uint8_t* source, size_t lengt
   r.status = Status::Ok;
   r.message.clear();
   noteExif(r, source, length);
-  TransformTarget target;
+  JpegOutputTarget target;
   target.buffer = buffer;
   target.capacity = size;
   if (!runTransform(r, source, length, target)) return failTransform(r);

@@ -13,15 +13,6 @@ namespace velorin {
 
 namespace {
 
-// Where one encode sends its stream: a file, or a block of fixed capacity.
-struct EncodeTarget {
-  std::FILE* file = nullptr;
-  uint8_t* buffer = nullptr;
-  size_t capacity = 0;
-  size_t written = 0;
-  const std::vector<std::vector<uint8_t>>* iccSegments = nullptr;
-};
-
 void writeSegment(j_compress_ptr cinfo, int marker, const std::vector<uint8_t>& payload) {
   // A payload the segment length cannot hold is left out rather than cut.
   if (payload.empty() || payload.size() > 65533) return;
@@ -30,7 +21,8 @@ void writeSegment(j_compress_ptr cinfo, int marker, const std::vector<uint8_t>& 
 
 // The library calls of one encode. Only plain data lives in this frame, so the error exit's
 // longjmp skips no destructor.
-bool encodeStream(JpegWriter& w, const uint8_t* rows, uint32_t stride, EncodeTarget& target) {
+bool encodeStream(JpegWriter& w, const uint8_t* rows, uint32_t stride,
+                  const std::vector<std::vector<uint8_t>>& iccSegments, JpegOutputTarget& target) {
   jpeg_compress_struct cinfo;
   std::memset(&cinfo, 0, sizeof cinfo);
   JpegErrorManager error;
@@ -41,8 +33,7 @@ bool encodeStream(JpegWriter& w, const uint8_t* rows, uint32_t stride, EncodeTar
     return false;
   }
   jpeg_create_compress(&cinfo);
-  if (target.buffer) setJpegMemoryDestination(&cinfo, target.buffer, target.capacity);
-  else setJpegFileDestination(&cinfo, target.file);
+  setJpegDestination(&cinfo, target);
 
   cinfo.image_width = static_cast<JDIMENSION>(w.width);
   cinfo.image_height = static_cast<JDIMENSION>(w.height);
@@ -72,8 +63,8 @@ bool encodeStream(JpegWriter& w, const uint8_t* rows, uint32_t stride, EncodeTar
     jpeg_write_marker(&cinfo, JPEG_APP0 + 1, w.exif.data(), static_cast<unsigned>(w.exif.size()));
   }
   writeSegment(&cinfo, JPEG_APP0 + 1, w.xmp);
-  if (!w.greyscale && target.iccSegments)
-    for (const std::vector<uint8_t>& segment : *target.iccSegments)
+  if (!w.greyscale)
+    for (const std::vector<uint8_t>& segment : iccSegments)
       writeSegment(&cinfo, JPEG_APP0 + 2, segment);
   writeSegment(&cinfo, JPEG_APP0 + 13, w.iptc);
   if (!w.comment.empty()) {
@@ -88,11 +79,7 @@ bool encodeStream(JpegWriter& w, const uint8_t* rows, uint32_t stride, EncodeTar
     row -= stride;
   }
   jpeg_finish_compress(&cinfo);
-  bool ok = true;
-  if (target.buffer) {
-    ok = !jpegMemoryOverflowed(&cinfo);
-    target.written = jpegMemoryBytesWritten(&cinfo);
-  }
+  const bool ok = finishJpegOutput(&cinfo, target);
   jpeg_destroy_compress(&cinfo);
   return ok;
 }
@@ -192,10 +179,9 @@ bool writeJpeg(JpegWriter& w, const std::filesystem::path& path, const RgbQuad* 
     ok = file != nullptr;
     if (ok) {
       const auto segments = jpegIccSegments(w.iccProfile);
-      EncodeTarget target;
+      JpegOutputTarget target;
       target.file = file.get();
-      target.iccSegments = &segments;
-      ok = encodeStream(w, rows, trueColourStride(w), target);
+      ok = encodeStream(w, rows, trueColourStride(w), segments, target);
       if (std::fclose(file.release()) != 0) ok = false;
       if (!ok) failEncode(w);
     }
@@ -239,11 +225,10 @@ bool encodeJpegLimited(JpegWriter& w, uint8_t* buffer, uint32_t& size, const Rgb
     // The copy is adjusted in place on every attempt; the adjustment is idempotent.
     ok = searchJpegQuality(w.quality, limit, size, [&](int32_t quality, uint32_t& encoded) {
       w.quality = quality;
-      EncodeTarget target;
+      JpegOutputTarget target;
       target.buffer = buffer;
       target.capacity = capacity;
-      target.iccSegments = &segments;
-      if (!encodeStream(w, rows, stride, target)) return false;
+      if (!encodeStream(w, rows, stride, segments, target)) return false;
       encoded = static_cast<uint32_t>(target.written);
       return true;
     });

@@ -7,15 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/ascii_case.h"
 #include "platform/file_times.h"
 
 namespace velorin {
-
-namespace {
-
-char16_t foldAsciiLetter(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
-
-}  // namespace
 
 bool matchesPattern(QStringView name, QStringView pattern) {
   // Iterative wildcard matching with one backtrack point: linear in practice, no recursion depth

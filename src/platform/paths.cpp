@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "platform/ascii_case.h"
+
 // The installed folders relative to the installed program, fixed when the build is configured.
 #ifndef VELORIN_RELATIVE_DATADIR
 #define VELORIN_RELATIVE_DATADIR "../share/velorin"
@@ -16,8 +18,6 @@
 namespace velorin {
 
 namespace {
-char16_t foldAsciiCase(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c; }
-
 void appendFolder(QStringList& folders, const QString& folder) {
   const QString clean = QDir::cleanPath(folder);
   if (!folders.contains(clean)) folders << clean;
@@ -73,12 +73,7 @@ QString helpFolder(const QString& programFolder) {
 
 bool checkProgramName(const QString& programPath) {
   const QString base = QFileInfo(programPath).completeBaseName();
-  static constexpr char16_t kName[] = u"Velorin";
-  constexpr qsizetype length = sizeof kName / sizeof kName[0] - 1;
-  if (base.size() != length) return false;
-  for (qsizetype i = 0; i < length; ++i)
-    if (foldAsciiCase(base.at(i).unicode()) != foldAsciiCase(kName[i])) return false;
-  return true;
+  return sameNameIgnoringAsciiCase(base, u"Velorin");
 }
 
 QString userConfigFolder() {

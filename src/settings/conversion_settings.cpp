@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ascii_case.h"
 #include "settings/settings_file.h"
 
 namespace velorin {
@@ -90,7 +91,7 @@ std::span<const SettingField> conversionSettingFields() { return kFields; }
 
 const SettingField* findSettingField(const QString& key) {
   for (const SettingField& field : kFields)
-    if (key.compare(QLatin1String(field.key), Qt::CaseInsensitive) == 0) return &field;
+    if (sameNameIgnoringAsciiCase(key, QLatin1String(field.key))) return &field;
   return nullptr;
 }
 

@@ -13,6 +13,7 @@
 
 #include "formats/plugin_dib.h"
 #include "platform/shared_library.h"
+#include "platform/ascii_case.h"
 #include "platform/paths.h"
 #include "velorin_spi.h"
 
@@ -23,18 +24,8 @@ namespace {
 constexpr int kInfoTextBytes = 259;
 constexpr size_t kMaxDibInfoBytes = 1064;  // header and 256 palette entries
 
-// Letters A to Z compared without case, every other character as it is.
-QChar foldAscii(QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('Z') ? QChar(c.unicode() + 32) : c; }
-
-bool equalFoldingAscii(const QString& a, const QString& b) {
-  if (a.size() != b.size()) return false;
-  for (qsizetype i = 0; i < a.size(); ++i)
-    if (foldAscii(a[i]) != foldAscii(b[i])) return false;
-  return true;
-}
-
 bool containsFoldingAscii(const QStringList& list, const QString& text) {
-  return std::any_of(list.begin(), list.end(), [&](const QString& s) { return equalFoldingAscii(s, text); });
+  return std::any_of(list.begin(), list.end(), [&](const QString& s) { return sameNameIgnoringAsciiCase(s, text); });
 }
 
 int progressCallback(int, int, intptr_t) { return 0; }

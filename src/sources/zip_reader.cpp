@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include "platform/fs_path.h"
+
 namespace velorin {
 
 namespace {
@@ -73,7 +75,7 @@ QString decodeZipName(const ZipRecord& record, const QByteArray& charset) {
 std::optional<MemberList> listZip(const QString& archivePath, uint32_t* skipped) {
   if (skipped) *skipped = 0;
   FileArchiveSource source;
-  if (!source.open(std::filesystem::path(QFile::encodeName(archivePath).toStdString()))) return std::nullopt;
+  if (!source.open(toFsPath(archivePath))) return std::nullopt;
   std::vector<ZipRecord> records;
   uint32_t left = 0;
   if (!listZipRecords(source, records, left)) return std::nullopt;
@@ -97,7 +99,7 @@ std::optional<MemberList> listZip(const QString& archivePath, uint32_t* skipped)
 bool extractZip(const QString& archivePath, uint32_t position, PixelBuffer& block) {
   block.reset();
   FileArchiveSource source;
-  if (!source.open(std::filesystem::path(QFile::encodeName(archivePath).toStdString()))) return false;
+  if (!source.open(toFsPath(archivePath))) return false;
   return extractZipMember(source, position, block);
 }
 

@@ -24,7 +24,7 @@ namespace {
 using test::q;
 
 std::vector<uint8_t> fileBytes(const QString& path) {
-  return test::readBytes(std::filesystem::path(QFile::encodeName(path).toStdString()));
+  return test::readBytes(toFsPath(path));
 }
 
 // A 24-bit picture whose colours depend on n, so every member differs.
@@ -352,8 +352,6 @@ TEST(ArchiveInput, TwentyJpegMembersConvertLikeTheSameFiles) {
   ConversionSettings settings;
   settings.OFmt = 0;
   auto fromFolder = createJobWorkspace(settings);
-  PendingFile probe;
-  if (!convertFile(*fromFolder, nullptr, q(jpegs[0]), probe)) GTEST_SKIP() << "the JPEG reader is not built yet";
 
   test::TempFolder folder;
   std::vector<test::ZipMember> members;

@@ -61,7 +61,7 @@ struct ArchiveJob {
     return list.setInputPath(archive, ListOptions::from(settings, 2));
   }
   std::vector<uint8_t> outputBytes(const QString& name) const {
-    return test::readBytes(QFile::encodeName(output + QLatin1Char('/') + name).toStdString());
+    return test::readBytes(toFsPath(output + QLatin1Char('/') + name));
   }
 };
 

@@ -31,7 +31,7 @@ inline std::filesystem::path convertTo(const ConversionSettings& settings, const
   auto ws = createJobWorkspace(settings);
   PendingFile temporary;
   if (!ws || !convertFile(*ws, nullptr, q(source), temporary)) return {};
-  writeBytes(output, readBytes(QFile::encodeName(temporary.path()).toStdString()));
+  writeBytes(output, readBytes(toFsPath(temporary.path())));
   return output;
 }
 

@@ -24,30 +24,13 @@ std::vector<uint8_t> smallGif(bool transparent) {
   if (transparent) file.u8(0x21).u8(0xF9).u8(4).u8(1).le16(0).u8(3).u8(0);
   file.u8(0x2C).le16(0).le16(0).le16(24).le16(10).u8(0).u8(2);
   // Every pixel its own root code, with a clear code before each so the width stays 3 bits.
-  std::vector<uint8_t> codes;
-  uint32_t bits = 0;
-  int count = 0;
-  auto put = [&](uint32_t code) {
-    bits |= code << count;
-    count += 3;
-    while (count >= 8) {
-      codes.push_back(static_cast<uint8_t>(bits));
-      bits >>= 8;
-      count -= 8;
-    }
-  };
+  test::CodePacker codes;
   for (int i = 0; i < 240; ++i) {
-    put(4);
-    put(static_cast<uint32_t>((i / 3 + i / 24) % 4));
+    codes.put(4, 3);
+    codes.put(static_cast<uint32_t>((i / 3 + i / 24) % 4), 3);
   }
-  put(5);
-  codes.push_back(static_cast<uint8_t>(bits));
-  for (size_t at = 0; at < codes.size(); at += 255) {
-    const size_t n = std::min<size_t>(255, codes.size() - at);
-    file.u8(static_cast<uint32_t>(n));
-    file.data.insert(file.data.end(), codes.begin() + at, codes.begin() + at + n);
-  }
-  file.u8(0).u8(';');
+  codes.put(5, 3);
+  file.subBlocks(codes.finish()).u8(';');
   return file.data;
 }
 
@@ -72,7 +55,7 @@ class GifRoute : public testing::Test {
       ADD_FAILURE() << ws->failure.stage << " " << static_cast<int>(ws->failure.status);
       return false;
     }
-    output_ = test::readBytes(QFile::encodeName(temporary.path()).toStdString());
+    output_ = test::readBytes(toFsPath(temporary.path()));
     return readGifMemory(reader, output_.data(), output_.size(), back);
   }
   ConversionSettings settings_;

@@ -4,7 +4,10 @@
 
 #include <QDir>
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "engine/file_list.h"
 #include "engine/job.h"
@@ -212,16 +215,48 @@ TEST_F(JobTest, SourcesDeletedOnlyAfterTheirOutputIsInPlace) {
   EXPECT_TRUE(std::filesystem::exists(out() / "a.bmp"));
 }
 
-TEST_F(JobTest, UnwritableOutputFolderKeepsTheSources) {
-  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+// Makes every write to a regular file past its first byte fail with EFBIG while it lives; unlike
+// folder permissions, the limit binds the superuser too.
+class NoFileWrites {
+ public:
+  NoFileWrites() {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit none = saved_;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_FSIZE, &none);
+  }
+  ~NoFileWrites() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previousHandler_)(int) = nullptr;
+};
+
+TEST_F(JobTest, UnwritableOutputKeepsTheSources) {
   test::writeSmallBmp(in() / "a.bmp");
   settings.IFileDel = true;
-  std::filesystem::permissions(out(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  FileList list;
-  const JobResult result = runList(list, q(out()));
-  std::filesystem::permissions(out(), std::filesystem::perms::owner_all);
-  EXPECT_EQ(result.converted, 0);
+  {
+    const NoFileWrites noWrites;
+    FileList list;
+    const JobResult result = runList(list, q(out()));
+    EXPECT_EQ(result.converted, 0);
+  }
   EXPECT_TRUE(std::filesystem::exists(in() / "a.bmp"));
+  EXPECT_TRUE(outputNames().isEmpty());
+
+  // A folder its permissions close, where they bind (they do not bind the superuser).
+  if (geteuid() != 0) {
+    std::filesystem::permissions(out(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    FileList list;
+    const JobResult result = runList(list, q(out()));
+    std::filesystem::permissions(out(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(result.converted, 0);
+    EXPECT_TRUE(std::filesystem::exists(in() / "a.bmp"));
+  }
 }
 
 TEST_F(JobTest, RecycledSourcesGoToTheTrash) {

@@ -59,7 +59,7 @@ Converted convert(const ConversionSettings& settings, const std::filesystem::pat
   Converted result;
   result.ok = convertFile(*ws, nullptr, q(source), temporary);
   if (result.ok) {
-    result.bytes = test::readBytes(QFile::encodeName(temporary.path()).toStdString());
+    result.bytes = test::readBytes(toFsPath(temporary.path()));
   }
   return result;
 }
@@ -274,7 +274,7 @@ TEST(LosslessPipeline, ExifOrientationTurnsPictureAndThumbnailAndIsReset) {
   auto ws = createJobWorkspace(s);
   PendingFile temporary;
   ASSERT_TRUE(convertFile(*ws, nullptr, q(path), temporary));
-  const auto out = test::readBytes(QFile::encodeName(temporary.path()).toStdString());
+  const auto out = test::readBytes(toFsPath(temporary.path()));
   EXPECT_EQ(test::readBytes(path), source);
   EXPECT_EQ(ws->image.exifOrientation, 6);
   EXPECT_TRUE(ws->image.hasExifDateTime);

@@ -106,7 +106,7 @@ TEST_F(ConvertFile, BmpInAJpgNameConvertsByItsSignature) {
   PendingFile temporary;
   ASSERT_TRUE(convertFile(*ws, nullptr, q(inputs_ / "photo.jpg"), temporary));
   // The file is there to read, but has no name a killed run could leave behind.
-  EXPECT_EQ(test::readBytes(QFile::encodeName(temporary.path()).toStdString()), bytes);
+  EXPECT_EQ(test::readBytes(toFsPath(temporary.path())), bytes);
   EXPECT_EQ(filesIn(temporary_->path()), 0);
   EXPECT_FALSE(ws->image.pixels);  // released once the file is written
   EXPECT_EQ(ws->image.workWidth, 2);
@@ -154,7 +154,7 @@ TEST_F(ConvertFile, KeepsTheWorkingDepthOrExpandsToFullColour) {
     ASSERT_TRUE(convertFile(*ws, nullptr, q(inputs_ / "pal.bmp"), temporary));
     BmpReader reader;
     ImageRecord back;
-    ASSERT_TRUE(readBmpFile(reader, QFile::encodeName(temporary.path()).toStdString(), back));
+    ASSERT_TRUE(readBmpFile(reader, toFsPath(temporary.path()), back));
     EXPECT_EQ(back.header.biBitCount, depOpt == 1 ? 24 : 8);
     EXPECT_EQ(test::pixelAt(back, 0, 0), (RgbColour{255, 0, 0}));
     EXPECT_EQ(test::pixelAt(back, 1, 0), (RgbColour{0, 255, 0}));

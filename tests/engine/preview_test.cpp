@@ -14,8 +14,8 @@ namespace {
 
 TEST(LoadPreview, LoadsTheEntryWithoutResizingAndKeepsItsPixels) {
   QTemporaryDir folder;
-  test::writeSmallBmp(std::filesystem::path(folder.filePath(QStringLiteral("a.bmp")).toStdString()));
-  test::writeJunk(std::filesystem::path(folder.filePath(QStringLiteral("b.bmp")).toStdString()));
+  test::writeSmallBmp(toFsPath(folder.filePath(QStringLiteral("a.bmp"))));
+  test::writeJunk(toFsPath(folder.filePath(QStringLiteral("b.bmp"))));
   FileList list;
   ASSERT_TRUE(list.setInputPath(folder.path(), ListOptions{}));
   ASSERT_EQ(list.entries().size(), 2u);

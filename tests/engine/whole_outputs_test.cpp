@@ -33,7 +33,7 @@ TEST(PendingFile, NothingAppearsUntilLinkedAndNothingIsReplaced) {
   {
     PendingFile file;
     ASSERT_TRUE(file.create(q(folder.path())));
-    test::writeBytes(QFile::encodeName(file.path()).toStdString(), {1, 2, 3});
+    test::writeBytes(toFsPath(file.path()), {1, 2, 3});
     EXPECT_TRUE(filesOf(folder.path()).empty());
   }  // dropped without a link: gone
   EXPECT_TRUE(filesOf(folder.path()).empty());
@@ -41,7 +41,7 @@ TEST(PendingFile, NothingAppearsUntilLinkedAndNothingIsReplaced) {
   test::writeBytes(folder / "taken.bmp", {9});
   PendingFile file;
   ASSERT_TRUE(file.create(q(folder.path())));
-  test::writeBytes(QFile::encodeName(file.path()).toStdString(), {1, 2, 3});
+  test::writeBytes(toFsPath(file.path()), {1, 2, 3});
   int error = 0;
   EXPECT_FALSE(file.linkTo(q(folder / "taken.bmp"), error));
   EXPECT_EQ(error, EEXIST);
@@ -57,7 +57,7 @@ TEST(PendingFile, AProcessKilledWhileWritingLeavesNothing) {
   if (child == 0) {
     PendingFile file;
     if (!file.create(q(folder.path()))) _exit(1);
-    test::writeBytes(QFile::encodeName(file.path()).toStdString(), std::vector<uint8_t>(1 << 20, 7));
+    test::writeBytes(toFsPath(file.path()), std::vector<uint8_t>(1 << 20, 7));
     raise(SIGKILL);  // in the middle of the job, before any name is given
     _exit(2);
   }

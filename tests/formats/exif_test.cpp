@@ -104,7 +104,9 @@ TEST(Exif, CopyResetsOrientationOnlyWhenAskedAndNeverTouchesTheSource) {
 
 TEST(Exif, DimensionsBecomeLongsInBothByteOrders) {
   for (bool big : {false, true}) {
-    std::vector<uint8_t> payload = test::exifPayload(test::ExifSpec{big});
+    test::ExifSpec spec;
+    spec.bigEndian = big;
+    std::vector<uint8_t> payload = test::exifPayload(spec);
     adjustExifDimensions(payload.data() + 6, payload.size() - 6, 4000, 3000);
     const uint8_t* x = findTag(payload.data() + 6, payload.size() - 6, big, 40962, 4);
     const uint8_t* y = findTag(payload.data() + 6, payload.size() - 6, big, 40963, 4);

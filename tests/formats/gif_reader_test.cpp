@@ -283,25 +283,7 @@ TEST(GifReader, SkipsCommentPlainTextAndApplicationExtensions) {
   EXPECT_EQ(record.sourceBitCount, 1u);
 }
 
-// Packs codes least significant bit first, as a GIF code stream holds them.
-struct CodePacker {
-  std::vector<uint8_t> bytes;
-  uint64_t bits = 0;
-  int count = 0;
-  void put(uint32_t code, int size) {
-    bits |= uint64_t{code} << count;
-    count += size;
-    while (count >= 8) {
-      bytes.push_back(static_cast<uint8_t>(bits));
-      bits >>= 8;
-      count -= 8;
-    }
-  }
-  std::vector<uint8_t> finish() {
-    if (count > 0) bytes.push_back(static_cast<uint8_t>(bits));
-    return bytes;
-  }
-};
+using test::CodePacker;
 
 TEST(GifLzwDecoder, HostileCodeStreamsStayInsideTheOutput) {
   // Minimum code size 2: clear 4, end 5, first free code 6, codes of 3 bits.
@@ -361,12 +343,7 @@ TEST(GifReader, TakesMoreDataThanThePictureNeeds) {
   test::Bytes file;
   file.text("GIF89a").le16(1).le16(1).u8(0x80).u8(0).u8(0).u8(1).u8(2).u8(3).u8(4).u8(5).u8(6);
   file.u8(0x2C).le16(0).le16(0).le16(1).le16(1).u8(0).u8(2);
-  for (size_t at = 0; at < data.size(); at += 255) {
-    const size_t n = std::min<size_t>(255, data.size() - at);
-    file.u8(static_cast<uint32_t>(n));
-    file.data.insert(file.data.end(), data.begin() + at, data.begin() + at + n);
-  }
-  file.u8(0).u8(';');
+  file.subBlocks(data).u8(';');
   GifReader reader;
   ImageRecord record;
   ASSERT_TRUE(readGifMemory(reader, file.data.data(), file.data.size(), record));
@@ -414,12 +391,7 @@ TEST(GifLzwDecoder, FullTableWithoutClearMatchesGiflib) {
   file.text("GIF89a").le16(width).le16(height).u8(0x83).u8(0).u8(0);
   for (int i = 0; i < 16; ++i) file.u8(i * 16).u8(i).u8(255 - i);
   file.u8(0x2C).le16(0).le16(0).le16(width).le16(height).u8(0).u8(minimum);
-  for (size_t at = 0; at < data.size(); at += 255) {
-    const size_t n = std::min<size_t>(255, data.size() - at);
-    file.u8(static_cast<uint32_t>(n));
-    file.data.insert(file.data.end(), data.begin() + at, data.begin() + at + n);
-  }
-  file.u8(0).u8(0x3B);
+  file.subBlocks(data).u8(0x3B);
 
   GifReader reader;
   reader.preferFileBackground = false;

@@ -249,9 +249,9 @@ inline std::vector<uint8_t> exifPayload(const ExifSpec& spec) {
     t.insert(t.end(), date.begin(), date.end());
   }
   t.insert(t.end(), spec.thumbnail.begin(), spec.thumbnail.end());
-  std::vector<uint8_t> payload = {'E', 'x', 'i', 'f', 0, 0};
-  payload.insert(payload.end(), t.begin(), t.end());
-  return payload;
+  const uint8_t header[6] = {'E', 'x', 'i', 'f', 0, 0};
+  t.insert(t.begin(), header, header + sizeof header);
+  return t;
 }
 
 }  // namespace velorin::test

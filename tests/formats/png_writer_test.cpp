@@ -39,19 +39,6 @@ void prepare(PngWriter& w, const ImageRecord& image, int targetBits) {
   setDepthConversion(w.converter, image.header.biBitCount, targetBits);
 }
 
-// Whether the colour reductions to 1, 2 and 4 bits are available yet.
-bool reductionsAvailable() {
-  ImageRecord image = randomImage(4, 2, 24, 1);
-  DepthConverter c;
-  c.width = 4;
-  c.height = 2;
-  setDepthConversion(c, 24, 4);
-  RgbQuad palette[256];
-  PixelBuffer out;
-  out.allocate(c.targetImageSize);
-  return convertDepth(c, image.palette, image.pixels.data(), palette, out.data());
-}
-
 // The pixels (as red, green, blue, top row first) that a writer must store for this image at
 // this depth, by the same conversion the writer uses.
 std::vector<RgbColour> expectedColours(const ImageRecord& image, int targetBits) {
@@ -119,7 +106,9 @@ void roundTrip(const std::vector<RoundTrip>& cases) {
       EXPECT_EQ(li.interlace, interlace ? 1 : 0);
       EXPECT_EQ(li.colourType, trip.targetBits == 24 ? 2 : 3);
       EXPECT_EQ(li.bitDepth, trip.targetBits == 24 ? 8 : trip.targetBits);
-      if (trip.targetBits == 1) EXPECT_EQ(li.palette.size(), 2u);  // never merged
+      if (trip.targetBits == 1) {
+        EXPECT_EQ(li.palette.size(), 2u);  // never merged
+      }
       const auto expected = expectedColours(image, trip.targetBits);
       EXPECT_EQ(libpngColours(li), expected);
 
@@ -167,7 +156,6 @@ TEST(PngWriter, EveryLevelWritesAStreamLibpngReadsBack) {
 }
 
 TEST(PngWriter, ReducedPaletteOutputsReadBackInLibpng) {
-  if (!reductionsAvailable()) GTEST_SKIP() << "palette outputs below 8 bits wait for the colour reductions";
   roundTrip({{24, 8}, {24, 4}, {24, 2}, {24, 1}, {8, 4}, {8, 1}});
 }
 

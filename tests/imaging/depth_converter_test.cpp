@@ -4,6 +4,8 @@
 
 #include <map>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace velorin {
@@ -175,6 +177,33 @@ TEST(DepthConverterDiffusion, SharesGoWhereThePositionAllows) {
   // white (error -118: right -52); 143 - 3 + 39 - 52 = 127 black. Dropping any one share flips
   // a bit.
   EXPECT_EQ(ditheredBits(2, 2, {200, 150, 130, 143}), (std::vector<int>{1, 0, 1, 0}));
+}
+
+// Diffusion spreads the three colour errors of each pixel and nothing else: it once read a fourth
+// error past their array, which the sanitizer build reports. Every position class is visited
+// (single row, single column, corners, edges, inside), and the bytes that pad the source rows
+// must not change the result.
+TEST(DepthConverterDiffusion, ColourErrorsStayInsideTheirPixels) {
+  for (const auto& [w, h] : {std::pair{41, 1}, std::pair{1, 40}, std::pair{9, 8}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    const TrueColourImage image = noise(w, h, static_cast<unsigned>(w * 100 + h));
+    TrueColourImage padded = image;
+    const int32_t stride = paddedStride(w, 24);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t at = 3 * w; at < stride; ++at) padded.pixels[y * stride + at] = 0xFF;
+    ASSERT_NE(padded.pixels, image.pixels);
+
+    std::vector<uint8_t> indices[2];
+    RgbQuad palettes[2][256] = {};
+    for (int i = 0; i < 2; ++i) {
+      DepthConverter c = converterFor(w, h, 24, 4, true);
+      indices[i].resize(static_cast<size_t>(w) * h + 4);
+      ASSERT_TRUE(convertToIndexBytes(c, nullptr, (i ? padded : image).pixels.data(), palettes[i],
+                                      indices[i].data()));
+    }
+    EXPECT_EQ(indices[0], indices[1]);
+    EXPECT_TRUE(std::equal(palettes[0], palettes[0] + 16, palettes[1]));
+  }
 }
 
 TEST(DepthConverterExact, FewColoursSortedBySumWithoutDither) {

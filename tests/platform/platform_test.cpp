@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/ascii_case.h"
 #include "platform/desktop_entry.h"
 #include "platform/directory.h"
 #include "platform/file_times.h"
@@ -47,6 +48,16 @@ TEST(PatternMatch, WildcardsAndAsciiCaseFolding) {
   // A long run of near-misses must not take exponential time.
   const QString many(2000, QLatin1Char('a'));
   EXPECT_FALSE(matchesPattern(many, u"*a*a*a*a*a*b"));
+}
+
+TEST(AsciiCase, OnlyAToZFoldWhateverTheLocale) {
+  EXPECT_TRUE(sameNameIgnoringAsciiCase(u"Velorin.EXE", u"velorin.exe"));
+  EXPECT_TRUE(sameNameIgnoringAsciiCase(u"RszOpt", QLatin1String("rszopt")));
+  EXPECT_FALSE(sameNameIgnoringAsciiCase(u"ab", u"abc"));
+  EXPECT_FALSE(sameNameIgnoringAsciiCase(u"[", u"{"));                   // a fold by bit 5 alone joins these
+  EXPECT_FALSE(sameNameIgnoringAsciiCase(u"\u212A", u"k"));               // Kelvin sign
+  EXPECT_FALSE(sameNameIgnoringAsciiCase(u"\u0130", QLatin1String("i")));  // capital I with dot
+  EXPECT_FALSE(sameNameIgnoringAsciiCase(u"\u00C4", u"\u00E4"));
 }
 
 TEST(DirectoryReading, ReportsHiddenFoldersSizesAndTimes) {

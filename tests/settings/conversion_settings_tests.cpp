@@ -67,6 +67,9 @@ TEST(ConversionSettings, FieldTableMatchesTheSlotLayout) {
   EXPECT_EQ(findSettingField(QStringLiteral("RszSize"))->presetBase, 208);
   EXPECT_EQ(findSettingField(QStringLiteral("UsmOpt"))->presetBase, 213);
   EXPECT_EQ(findSettingField(QStringLiteral("CrTimeCopy"))->presetBase, 378);
+  // Only A-Z fold: a long s (which full case folding makes an s) names no setting.
+  EXPECT_EQ(findSettingField(QStringLiteral("USMOPT"))->presetBase, 213);
+  EXPECT_EQ(findSettingField(QString::fromUtf8("U\u017FmOpt")), nullptr);
 }
 
 ConversionSettings unusualSettings() {

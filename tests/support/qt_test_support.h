@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/fs_path.h"
+
 namespace velorin::test {
 
-inline QString q(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
+inline QString q(const std::filesystem::path& path) { return fromFsPath(path); }
 
 // Sets an environment variable (or, with a null value, removes it) and puts back what was there
 // when the scope ends.

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -46,6 +47,15 @@ Bytes& Bytes::text(const std::string& s) {
 Bytes& Bytes::zeros(size_t n) {
   data.insert(data.end(), n, 0);
   return *this;
+}
+
+Bytes& Bytes::subBlocks(const std::vector<uint8_t>& payload) {
+  for (size_t at = 0; at < payload.size(); at += 255) {
+    const size_t n = std::min<size_t>(255, payload.size() - at);
+    u8(static_cast<uint32_t>(n));
+    data.insert(data.end(), payload.begin() + at, payload.begin() + at + n);
+  }
+  return u8(0);
 }
 
 std::vector<uint8_t> makeBmp(int32_t width, int32_t height, int bitCount,

@@ -40,6 +40,28 @@ struct Bytes {
   Bytes& be32(uint32_t v);
   Bytes& text(const std::string& s);
   Bytes& zeros(size_t n);
+  // GIF data sub-blocks of at most 255 bytes, then the empty block that ends them.
+  Bytes& subBlocks(const std::vector<uint8_t>& payload);
+};
+
+// Packs codes least significant bit first, as a GIF code stream holds them.
+struct CodePacker {
+  std::vector<uint8_t> bytes;
+  uint64_t bits = 0;
+  int count = 0;
+  void put(uint32_t code, int size) {
+    bits |= uint64_t{code} << count;
+    count += size;
+    while (count >= 8) {
+      bytes.push_back(static_cast<uint8_t>(bits));
+      bits >>= 8;
+      count -= 8;
+    }
+  }
+  std::vector<uint8_t> finish() {
+    if (count > 0) bytes.push_back(static_cast<uint8_t>(bits));
+    return bytes;
+  }
 };
 
 // A bitmap file: 54-byte headers, palette entries, then the given pixel rows (already padded).
