@@ -26,6 +26,9 @@ struct HandleDeleter {
 struct ImageDeleter {
   void operator()(heif_image* i) const { heif_image_release(i); }
 };
+struct NclxDeleter {
+  void operator()(heif_color_profile_nclx* n) const { heif_nclx_color_profile_free(n); }
+};
 struct OptionsDeleter {
   void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
 };
@@ -40,8 +43,10 @@ bool heifBrand(const uint8_t* b) {
 
 // Converts what an nclx colour description names, when its primaries are not sRGB's.
 void convertNclx(const heif_image_handle* handle, Picture& picture) {
-  heif_color_profile_nclx* nclx = nullptr;
-  if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx) return;
+  heif_color_profile_nclx* raw = nullptr;
+  const bool read = heif_image_handle_get_nclx_color_profile(handle, &raw).code == heif_error_Ok;
+  std::unique_ptr<heif_color_profile_nclx, NclxDeleter> nclx(raw);  // allocated on some failures too
+  if (!read || !nclx) return;
   const heif_color_primaries primaries = nclx->color_primaries;
   if (primaries != heif_color_primaries_ITU_R_BT_709_5 && primaries != heif_color_primaries_unspecified) {
     const double xy[8] = {nclx->color_primary_red_x,   nclx->color_primary_red_y,  nclx->color_primary_green_x,
@@ -60,7 +65,6 @@ void convertNclx(const heif_image_handle* handle, Picture& picture) {
     convertPrimariesToSrgb(xy, transfer, picture.pixels.data(), size_t{picture.width} * picture.height,
                            picture.channels);
   }
-  heif_nclx_color_profile_free(nclx);
 }
 
 int decode(const uint8_t* data, size_t size, HLOCAL* info, HLOCAL* bits) {

@@ -91,10 +91,7 @@ SPI_EXPORT int IsSupported(const char* name, const void* header) {
 
 SPI_EXPORT int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* info, HLOCAL* bits,
                           SpiProgressCallback, intptr_t) {
-  if (!info || !bits) return SPI_INTERNAL_ERROR;
-  Source source;
-  if (!readSource(buf, len, flag, source)) return SPI_FILE_READ_ERROR;
-  return develop(source.data, source.size, info, bits);
+  return getPictureWith(buf, len, flag, info, bits, develop);
 }
 
 SPI_EXPORT int ConfigurationDlg(void*, int) { return SPI_NOT_IMPLEMENTED; }

@@ -12,6 +12,7 @@ namespace velorin {
 
 namespace {
 
+constexpr uint16_t kNewSubfileType = 254;
 constexpr uint16_t kImageWidth = 256;
 constexpr uint16_t kImageLength = 257;
 constexpr uint16_t kBitsPerSample = 258;
@@ -24,7 +25,9 @@ constexpr uint16_t kYResolution = 283;
 constexpr uint16_t kPlanarConfiguration = 284;
 constexpr uint16_t kResolutionUnit = 296;
 constexpr uint16_t kColorMap = 320;
+constexpr uint16_t kSubIfds = 330;
 constexpr uint16_t kIccProfile = 34675;
+constexpr uint16_t kDngVersion = 50706;
 
 constexpr uint16_t kTypeShort = 3;
 constexpr uint16_t kTypeLong = 4;
@@ -79,6 +82,7 @@ bool readEntries(TiffReader& r, std::vector<uint32_t>& offsets, std::vector<uint
   if (!inData(r, uint64_t{ifd} + 2, uint64_t{entries} * 12)) return fail(r, Status::NotFormat);
   r.cursor = r.dataStart + ifd + 2;
   bool haveOffsets = false, haveByteCounts = false;
+  bool reduced = false, subImages = false;
   for (uint32_t i = 0; i < entries; ++i, r.cursor += 12) {
     const uint8_t* entry = r.cursor;
     const uint16_t tag = read16(r, entry);
@@ -126,6 +130,9 @@ bool readEntries(TiffReader& r, std::vector<uint32_t>& offsets, std::vector<uint
       case kPlanarConfiguration: r.planarConfiguration = read16(r, value); break;
       case kResolutionUnit: r.resolutionUnit = read16(r, value); break;
       case kColorMap: r.colorMapOffset = read32(r, value); break;
+      case kNewSubfileType: reduced = (type == kTypeLong ? read32(r, value) : read16(r, value)) & 1; break;
+      case kSubIfds:
+      case kDngVersion: subImages = true; break;
       case kIccProfile: {
         // UNDEFINED or BYTE data, always outside the entry: no profile fits in four bytes.
         const uint32_t offset = read32(r, value);
@@ -137,6 +144,9 @@ bool readEntries(TiffReader& r, std::vector<uint32_t>& offsets, std::vector<uint
       default: break;
     }
   }
+  // Camera RAW files (DNG, NEF, ...) put a small preview first and the picture in a sub-image; the
+  // preview is not the picture, so the file goes on to the plug-ins.
+  if (reduced && subImages) return fail(r, Status::BadImage);
   if (r.width < 1 || r.height < 1) return fail(r, Status::BadImage);
   if (!haveOffsets || !haveByteCounts || offsets.size() != byteCounts.size())
     return fail(r, Status::NotFormat);

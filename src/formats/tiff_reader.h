@@ -7,7 +7,8 @@
 // byte). Resolution comes from XResolution and YResolution in inches or centimetres.
 //
 // Refused, so that a plug-in may try the file: compression other than none, other photometric
-// or bit combinations, more than one sample per pixel outside RGB, separate planes
+// or bit combinations, more than one sample per pixel outside RGB, separate planes, a first image
+// that is a reduced-resolution preview of a sub-image or of DNG data, as in camera RAW files
 // (Status::BadImage); a file that is not TIFF or whose tags point outside it, tiles instead of
 // strips (Status::NotFormat); strips or a ColorMap past the end of the input, or strips that hold
 // fewer bytes than the image needs (Status::Truncated).

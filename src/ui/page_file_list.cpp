@@ -18,6 +18,7 @@
 #include "engine/file_list.h"
 #include "engine/language.h"
 #include "settings/page_rules.h"
+#include "sources/plugin_host.h"
 #include "ui/display_image.h"
 #include "ui/file_list_model.h"
 #include "ui/preview_pane.h"
@@ -165,7 +166,7 @@ void FileListPage::fileListChanged() {
 
 void FileListPage::showPreview(int row) {
   const ApplicationSettings& application = host().settings().application;
-  const PreviewAccess access{application.SPI, application.pluginFiles, application.FileBg};
+  const PreviewAccess access{pluginFolderInUse(application.SPI), application.pluginFiles, application.FileBg};
   loadPreview(host().fileList(), row, conversion(), access, preview_);
   const FileList& list = host().fileList();
   const QString path = list.kind() == SourceKind::Folder ? QDir(list.inputPath()).filePath(preview_.name) : QString();

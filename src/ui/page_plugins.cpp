@@ -70,9 +70,11 @@ void PluginsPage::fillPluginList() {
   const QSignalBlocker blocker(list_);
   list_->clear();
   // The switched-off names are matched against every plug-in, switched off or not.
-  const PluginHost all{a.SPI, {}, 0};
+  // While SPI is empty the shipped plug-ins are the ones in use, so they are the ones listed.
+  const QString folder = pluginFolderInUse(a.SPI);
+  const PluginHost all{folder, {}, 0};
   const QStringList names = pluginList(all);
-  if (QFileInfo(a.SPI).isDir()) a.pluginFiles = keptDisabledPlugins(a.pluginFiles, names);
+  if (QFileInfo(folder).isDir()) a.pluginFiles = keptDisabledPlugins(a.pluginFiles, names);
   for (const QString& name : names) {
     QString patterns, descriptions;
     pluginDescription(all, name, patterns, descriptions);
@@ -98,7 +100,7 @@ void PluginsPage::configureCurrent() {
   const QTreeWidgetItem* item = list_->currentItem();
   if (item == nullptr) item = list_->topLevelItem(0);
   if (item == nullptr) return;
-  const PluginHost pluginHost{application().SPI, application().pluginFiles, 0};
+  const PluginHost pluginHost{pluginFolderInUse(application().SPI), application().pluginFiles, 0};
   configurePlugin(pluginHost, nullptr, item->text(0));
 }
 

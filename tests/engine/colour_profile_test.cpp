@@ -208,7 +208,9 @@ TEST(ColourProfile, GreyOutputsAndProfilesThatDoNotFitCarryNone) {
   EXPECT_TRUE(profileOfTiff(convertTo(bilevel, source, folder / "bilevel.tif")).empty());
 
   // A grey profile on a grey source would misdescribe a colour output.
-  const auto greyProfile = saved(cmsCreateGrayProfile(cmsD50_xyY(), cmsBuildGamma(nullptr, 2.2)));
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+  const auto greyProfile = saved(cmsCreateGrayProfile(cmsD50_xyY(), gamma));
+  cmsFreeToneCurve(gamma);  // the profile keeps a copy
   test::writeBytes(source, jpegWithProfile(greyProfile, 1));
   EXPECT_TRUE(profileOfJpeg(test::readBytes(convertTo(outputFormat(2), source, folder / "g.jpg"))).empty());
 }

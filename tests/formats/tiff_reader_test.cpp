@@ -220,6 +220,14 @@ TEST(TiffReaderMade, RefusalsCarryTheirStatus) {
   EXPECT_EQ(with(replaced(good, 5, {273, 4, 0x40000000, 0})), Status::BadImage);
   EXPECT_EQ(with(replaced(good, 5, {273, 1, 1, 0, true})), Status::NotFormat);  // BYTE offsets
 
+  // A reduced first image is only refused as a camera RAW's preview: with sub-images or DNG data.
+  const Entry reduced{254, 4, 1, 1}, subIfds{330, 4, 1, 0, true}, dngVersion{50706, 1, 4, 0x00000401};
+  EXPECT_EQ(with(added(good, reduced)), Status::Ok);
+  EXPECT_EQ(with(added(good, subIfds)), Status::Ok);
+  EXPECT_EQ(with(added(added(good, reduced), subIfds)), Status::BadImage);
+  EXPECT_EQ(with(added(added(good, {254, 3, 1, 1}), dngVersion)), Status::BadImage);
+  EXPECT_EQ(with(added(added(good, {254, 4, 1, 2}), dngVersion)), Status::Ok);  // a page, not reduced
+
   // RGB: four samples, unequal or 4-bit samples, separate planes.
   std::vector<uint8_t> rgbData = {8, 0, 8, 0, 8, 0, 1, 2, 3, 0};
   std::vector<Entry> rgb = {{256, 4, 1, 1}, {257, 4, 1, 1}, {258, 3, 3, 0, true}, {259, 3, 1, 1},

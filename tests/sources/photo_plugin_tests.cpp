@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -320,12 +321,17 @@ TEST_F(PhotoPlugins, DisplayP3PicturesComeOutInSrgb) {
 }
 
 // A camera RAW file made here: a DNG of 16-bit Bayer samples (RGGB), 12 bits used, with a colour
-// matrix, an as-shot white balance that is not neutral and orientation 6.
-std::vector<uint8_t> makeDng(uint32_t width, uint32_t height) {
+// matrix, an as-shot white balance that is not neutral and orientation 6. With a preview, as
+// cameras write them: the first image is an 8 x 8 RGB thumbnail and the sensor data a sub-image.
+std::vector<uint8_t> makeDng(uint32_t width, uint32_t height, bool preview = false) {
   struct Entry {
     uint16_t tag, type;
     uint32_t count;
     std::vector<uint8_t> value;  // little-endian bytes
+  };
+  struct Ifd {
+    std::vector<Entry> entries;
+    std::vector<uint8_t> strip;
   };
   auto shorts = [](std::initializer_list<uint32_t> v) {
     test::Bytes b;
@@ -343,64 +349,96 @@ std::vector<uint8_t> makeDng(uint32_t width, uint32_t height) {
     for (auto [n, d] : v) b.le32(static_cast<uint32_t>(n)).le32(static_cast<uint32_t>(d));
     return b.data;
   };
-  const uint32_t dataBytes = width * height * 2;
-  const std::vector<Entry> entries = {
-      {254, 4, 1, longs({0})},
-      {256, 4, 1, longs({width})},
-      {257, 4, 1, longs({height})},
-      {258, 3, 1, shorts({16})},
-      {259, 3, 1, shorts({1})},
-      {262, 3, 1, shorts({32803})},
-      {271, 2, 8, text("Velorin")},
-      {272, 2, 5, text("Test")},
-      {273, 4, 1, longs({0})},  // patched below
-      {274, 3, 1, shorts({6})},
-      {277, 3, 1, shorts({1})},
-      {278, 4, 1, longs({height})},
-      {279, 4, 1, longs({dataBytes})},
-      {284, 3, 1, shorts({1})},
-      {33421, 3, 2, shorts({2, 2})},
-      {33422, 1, 4, {0, 1, 1, 2}},
-      {50706, 1, 4, {1, 4, 0, 0}},
-      {50708, 2, 13, text("Velorin Test")},
-      {50717, 3, 1, shorts({4095})},
-      {50721, 10, 9, rationals({{10, 10}, {0, 10}, {0, 10}, {0, 10}, {10, 10}, {0, 10}, {0, 10}, {0, 10}, {10, 10}})},
-      {50728, 5, 3, rationals({{5, 10}, {10, 10}, {7, 10}})},
-      {50778, 3, 1, shorts({21})},
-  };
-  const uint32_t ifdSize = 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
-  uint32_t extra = 8 + ifdSize;  // values that do not fit in four bytes follow the directory
-  test::Bytes file;
-  file.text("II").le16(42).le32(8).le16(static_cast<uint32_t>(entries.size()));
-  std::vector<uint8_t> overflow;
-  uint32_t dataOffset = 0;
-  for (const Entry& e : entries) {
-    file.le16(e.tag).le16(e.type).le32(e.count);
-    if (e.value.size() <= 4) {
-      std::vector<uint8_t> v = e.value;
-      v.resize(4, 0);
-      file.data.insert(file.data.end(), v.begin(), v.end());
-    } else {
-      file.le32(extra + static_cast<uint32_t>(overflow.size()));
-      overflow.insert(overflow.end(), e.value.begin(), e.value.end());
-      if (overflow.size() % 2) overflow.push_back(0);
-    }
-  }
-  file.le32(0);
-  file.data.insert(file.data.end(), overflow.begin(), overflow.end());
-  dataOffset = static_cast<uint32_t>(file.data.size());
-  for (size_t i = 0; i < entries.size(); ++i)
-    if (entries[i].tag == 273) {
-      const size_t at = 10 + 12 * i + 8;
-      for (int k = 0; k < 4; ++k) file.data[at + k] = static_cast<uint8_t>(dataOffset >> (8 * k));
-    }
   // A scene of colour patches and ramps: each photosite takes the channel its filter passes.
+  test::Bytes sensor;
   for (uint32_t y = 0; y < height; ++y)
     for (uint32_t x = 0; x < width; ++x) {
       const int channel = (y % 2 == 0) ? (x % 2 == 0 ? 0 : 1) : (x % 2 == 0 ? 1 : 2);
       const uint32_t r = 400 + 3000 * x / width, g = 300 + 2500 * y / height, b = (x / 16 + y / 16) % 2 ? 3500 : 200;
-      file.le16(channel == 0 ? r : channel == 1 ? g : b);
+      sensor.le16(channel == 0 ? r : channel == 1 ? g : b);
     }
+  const std::vector<Entry> camera = {
+      {271, 2, 8, text("Velorin")},
+      {272, 2, 5, text("Test")},
+      {274, 3, 1, shorts({6})},
+      {50706, 1, 4, {1, 4, 0, 0}},
+      {50708, 2, 13, text("Velorin Test")},
+      {50721, 10, 9, rationals({{10, 10}, {0, 10}, {0, 10}, {0, 10}, {10, 10}, {0, 10}, {0, 10}, {0, 10}, {10, 10}})},
+      {50728, 5, 3, rationals({{5, 10}, {10, 10}, {7, 10}})},
+      {50778, 3, 1, shorts({21})},
+  };
+  Ifd raw{{{254, 4, 1, longs({0})},
+           {256, 4, 1, longs({width})},
+           {257, 4, 1, longs({height})},
+           {258, 3, 1, shorts({16})},
+           {259, 3, 1, shorts({1})},
+           {262, 3, 1, shorts({32803})},
+           {273, 4, 1, longs({0})},  // patched below
+           {277, 3, 1, shorts({1})},
+           {278, 4, 1, longs({height})},
+           {279, 4, 1, longs({width * height * 2})},
+           {284, 3, 1, shorts({1})},
+           {33421, 3, 2, shorts({2, 2})},
+           {33422, 1, 4, {0, 1, 1, 2}},
+           {50717, 3, 1, shorts({4095})}},
+          sensor.data};
+  std::vector<Ifd> ifds;
+  if (preview) {
+    ifds.push_back({{{254, 4, 1, longs({1})},
+                     {256, 4, 1, longs({8})},
+                     {257, 4, 1, longs({8})},
+                     {258, 3, 3, shorts({8, 8, 8})},
+                     {259, 3, 1, shorts({1})},
+                     {262, 3, 1, shorts({2})},
+                     {273, 4, 1, longs({0})},
+                     {277, 3, 1, shorts({3})},
+                     {278, 4, 1, longs({8})},
+                     {279, 4, 1, longs({8 * 8 * 3})},
+                     {284, 3, 1, shorts({1})},
+                     {330, 4, 1, longs({0})}},  // the sensor's directory, patched below
+                    std::vector<uint8_t>(8 * 8 * 3, 128)});
+    ifds[0].entries.insert(ifds[0].entries.end(), camera.begin(), camera.end());
+  } else {
+    raw.entries.insert(raw.entries.end(), camera.begin(), camera.end());
+  }
+  ifds.push_back(raw);
+  for (Ifd& ifd : ifds)
+    std::sort(ifd.entries.begin(), ifd.entries.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+
+  // Each directory followed by the values that do not fit in four bytes, then the strips.
+  test::Bytes file;
+  file.text("II").le16(42).le32(8);
+  std::vector<size_t> stripFields, subIfdFields, ifdOffsets;
+  for (const Ifd& ifd : ifds) {
+    ifdOffsets.push_back(file.data.size());
+    const uint32_t extra = static_cast<uint32_t>(file.data.size() + 2 + 12 * ifd.entries.size() + 4);
+    std::vector<uint8_t> overflow;
+    file.le16(static_cast<uint32_t>(ifd.entries.size()));
+    for (const Entry& e : ifd.entries) {
+      file.le16(e.tag).le16(e.type).le32(e.count);
+      if (e.tag == 273) stripFields.push_back(file.data.size());
+      if (e.tag == 330) subIfdFields.push_back(file.data.size());
+      if (e.value.size() <= 4) {
+        std::vector<uint8_t> v = e.value;
+        v.resize(4, 0);
+        file.data.insert(file.data.end(), v.begin(), v.end());
+      } else {
+        file.le32(extra + static_cast<uint32_t>(overflow.size()));
+        overflow.insert(overflow.end(), e.value.begin(), e.value.end());
+        if (overflow.size() % 2) overflow.push_back(0);
+      }
+    }
+    file.le32(0);
+    file.data.insert(file.data.end(), overflow.begin(), overflow.end());
+  }
+  auto patch = [&](size_t at, size_t value) {
+    for (int k = 0; k < 4; ++k) file.data[at + k] = static_cast<uint8_t>(value >> (8 * k));
+  };
+  for (size_t i = 0; i < ifds.size(); ++i) {
+    patch(stripFields[i], file.data.size());
+    file.data.insert(file.data.end(), ifds[i].strip.begin(), ifds[i].strip.end());
+  }
+  if (preview) patch(subIfdFields[0], ifdOffsets[1]);
   return file.data;
 }
 
@@ -434,6 +472,19 @@ TEST_F(PhotoPlugins, CameraRawMatchesLibRawsSampleProgram) {
       d[0] = s[2], d[1] = s[1], d[2] = s[0];
     }
   EXPECT_EQ(maxDifference(decoded, reference), 0);
+}
+
+// A RAW file whose first image is the camera's thumbnail is not taken by the TIFF reader: the
+// program converts the sensor data, as the RAW plug-in develops it.
+TEST_F(PhotoPlugins, ARawFileWithAThumbnailFirstConvertsFromTheSensorData) {
+  test::writeBytes(folder / "plain.dng", makeDng(96, 64));
+  test::writeBytes(folder / "thumbnail.dng", makeDng(96, 64, true));
+  const auto [exitCode, errors] = convertToBmp(folder / "thumbnail.dng");
+  ASSERT_EQ(exitCode, 0) << errors;
+  BmpReader reader;
+  ImageRecord converted;
+  ASSERT_TRUE(readBmpFile(reader, folder / "out" / "thumbnail.bmp", converted));
+  EXPECT_EQ(maxDifference(converted, decode(folder / "plain.dng")), 0);
 }
 
 // Patterns, and files that only look like the formats: refused, and nothing is taken by the
