@@ -15,6 +15,7 @@
 #include "engine/job.h"
 #include "engine/job_setup.h"
 #include "engine/language.h"
+#include "engine/memory_budget.h"
 #include "engine/pipeline.h"
 #include "imaging/image.h"
 #include "platform/huge_pages.h"
@@ -47,6 +48,8 @@ const char kUsage[] =
     "  --settings FILE  read the settings from FILE instead of the usual settings file\n"
     "  --jobs N         convert N files at once (default: one per processor); the outputs, their\n"
     "                   names and the order of the reports are the same as with --jobs 1\n"
+    "  --memory-limit SIZE  hold at most SIZE bytes (K, M, G: powers of 1024) of decoded pictures at\n"
+    "                   once (default: half the physical memory); a file needing more fails\n"
     "  --dry-run        print \"source -> output\" for every file and write nothing\n"
     "  --quiet          print nothing but errors\n"
     "  --help           show this text\n"
@@ -129,8 +132,7 @@ class HeadlessHost : public velorin::JobHost {
       std::fprintf(stderr, "velorin: %s: %s\n", source.constData(),
                    std::string_view(report.step) == "name" ? "no free output name" : "cannot write the output");
     else
-      std::fprintf(stderr, "velorin: %s: %s failed: %s\n", source.constData(), report.failure.stage,
-                   velorin::statusText(report.failure.status));
+      std::fprintf(stderr, "velorin: %s: %s\n", source.constData(), velorin::failureText(report.failure).c_str());
   }
 
   const QString& title() const { return title_; }
@@ -268,6 +270,11 @@ int main(int argc, char** argv) {
       bool ok = false;
       if (++i < args.size()) jobs = args[i].toInt(&ok);
       if (!ok || jobs < 1 || jobs > 256) return usageError(QStringLiteral("--jobs needs a number from 1 to 256"));
+    } else if (arg == QLatin1String("--memory-limit")) {
+      int64_t bytes = 0;
+      if (++i >= args.size() || !velorin::parseByteSize(args[i].toStdString(), bytes))
+        return usageError(QStringLiteral("--memory-limit needs a size such as 2G, 512M or 100000000"));
+      velorin::setMemoryBudget(bytes);
     } else if (arg == QLatin1String("-o")) {
       if (++i >= args.size()) return usageError(QStringLiteral("-o needs a folder"));
       options.outputFolder = args[i];

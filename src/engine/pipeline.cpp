@@ -13,6 +13,7 @@
 #include "platform/atomic_file.h"
 #include "platform/files.h"
 #include "platform/fs_path.h"
+#include "sources/plugin_host.h"
 #include "sources/zip_reader.h"
 
 namespace velorin {
@@ -111,8 +112,31 @@ ProcessingSettings processingSettingsOf(const ConversionSettings& s) {
 }
 
 bool fail(JobWorkspace& ws, const char* stage, Status status) {
-  ws.failure = {stage, status};
+  ws.failure = {stage, status, {}};
   return false;
+}
+
+// How much of a member is inflated to learn its type and size before the whole is.
+constexpr size_t kMemberHeadBytes = 256 * 1024;
+
+// Reserves converting a picture of width x height plus sourceBytes already held for it.
+bool reserveConversion(JobWorkspace& ws, int64_t width, int64_t height, int64_t sourceBytes) {
+  const int64_t need = conversionEstimate(width, height) + sourceBytes;
+  if (ws.reservation.reserve(need)) return true;
+  ws.failure = {"load", Status::BadImage,
+                "needs " + byteSizeText(need) + " of memory, more than the memory limit of " +
+                    byteSizeText(memoryBudget())};
+  return false;
+}
+
+bool reserveForFile(JobWorkspace& ws, const QString& path) {
+  FileArchiveSource file;
+  int64_t width = 0;
+  int64_t height = 0;
+  if (file.open(std::filesystem::path(QFile::encodeName(path).toStdString())))
+    headerDimensions([&file](uint64_t offset, uint8_t* out, size_t count) { return file.readAt(offset, out, count); },
+                     width, height);
+  return reserveConversion(ws, width, height, 0);
 }
 
 // The decoder's pre-scaling target for a JPEG about to be loaded.
@@ -240,6 +264,7 @@ bool finishLoad(JobWorkspace& ws, FileType type, bool decoded, const QString& na
 bool loadFromPath(JobWorkspace& ws, const QString& path) {
   ws.failure = {};
   if (!QFileInfo::exists(path)) return fail(ws, "load", Status::Truncated);
+  if (!reserveForFile(ws, path)) return false;
   ws.image.resetSideInformation();
   prepareReaders(ws);
   const std::filesystem::path fsPath(toFsPath(path));
@@ -258,14 +283,26 @@ bool loadFromPath(JobWorkspace& ws, const QString& path) {
   return finishLoad(ws, type, decoded, path, nullptr, 0, &fsPath);
 }
 
-bool loadFromMemory(JobWorkspace& ws, const uint8_t* bytes, size_t length, const QString& name) {
-  ws.failure = {};
+namespace {
+
+bool decodeMemory(JobWorkspace& ws, const uint8_t* bytes, size_t length, const QString& name) {
   ws.image.resetSideInformation();
   prepareReaders(ws);
   const FileType type = detectFileType(bytes, length);
   if (type == FileType::Jpeg) setJpegPrescale(ws, bytes, length);
   const bool decoded = decode(ws, type, nullptr, bytes, length);
   return finishLoad(ws, type, decoded, name, bytes, length, nullptr);
+}
+
+}  // namespace
+
+bool loadFromMemory(JobWorkspace& ws, const uint8_t* bytes, size_t length, const QString& name) {
+  ws.failure = {};
+  int64_t width = 0;
+  int64_t height = 0;
+  headerDimensions(bytes, length, width, height);
+  if (!reserveConversion(ws, width, height, 0)) return false;
+  return decodeMemory(ws, bytes, length, name);
 }
 
 bool extractEntry(JobWorkspace& ws, const FileEntry& entry, PixelBuffer& member) {
@@ -282,12 +319,51 @@ bool extractEntry(JobWorkspace& ws, const FileEntry& entry, PixelBuffer& member)
   }
 }
 
+namespace {
+
+// Extracts a member inside a reservation of its conversion's whole estimate.
+bool extractReserved(JobWorkspace& ws, const FileEntry& entry, PixelBuffer& member) {
+  int64_t width = 0;
+  int64_t height = 0;
+  if (ws.sourceKind == SourceKind::Zip) {
+    // The head tells the type and the picture's size; a member no reader or plug-in takes is
+    // refused before the rest of it is inflated.
+    ZipMemberHead head;
+    if (!peekZip(ws.archivePath, static_cast<uint32_t>(entry.memberPosition), kMemberHeadBytes, head))
+      return fail(ws, "load", Status::Truncated);
+    const FileType type = detectFileType(head.bytes.data(), head.bytes.size());
+    if (type == FileType::Unknown || type == FileType::Unreadable) {
+      ws.pluginHost.pluginFolder = ws.pluginFolder;
+      if (!pluginFolderSet(ws) || !pluginReadsImage(ws.pluginHost, entry.name, head.bytes.data(), head.bytes.size()))
+        return fail(ws, "load", type == FileType::Unknown ? Status::NotFormat : Status::Truncated);
+    }
+    headerDimensions(head.bytes.data(), head.bytes.size(), width, height);
+    const auto held = static_cast<int64_t>(head.compressedSize + head.uncompressedSize);
+    if (!reserveConversion(ws, width, height, held)) return false;
+    return extractEntry(ws, entry, member) || fail(ws, "load", Status::Truncated);
+  }
+  // Other archives deliver a member only whole: its declared size is reserved first and the rest
+  // of the estimate taken without waiting, or everything given back and reserved again at once.
+  if (!reserveConversion(ws, 0, 0, static_cast<int64_t>(std::min<uint64_t>(entry.size, INT64_MAX / 2))))
+    return false;
+  if (!extractEntry(ws, entry, member)) return fail(ws, "load", Status::Truncated);
+  headerDimensions(member.data(), member.size(), width, height);
+  const auto memberBytes = static_cast<int64_t>(member.size());
+  if (ws.reservation.tryGrow(conversionEstimate(width, height) + memberBytes - ws.reservation.bytes()))
+    return true;
+  member.reset();
+  if (!reserveConversion(ws, width, height, memberBytes)) return false;
+  return extractEntry(ws, entry, member) || fail(ws, "load", Status::Truncated);
+}
+
+}  // namespace
+
 bool loadFromEntry(JobWorkspace& ws, const FileEntry& entry) {
   ws.failure = {};
   // The member is extracted whole, read from memory, and its block released on every path.
   PixelBuffer member;
-  if (!extractEntry(ws, entry, member)) return fail(ws, "load", Status::Truncated);
-  if (!loadFromMemory(ws, member.data(), member.size(), entry.name)) return false;
+  if (!extractReserved(ws, entry, member)) return false;
+  if (!decodeMemory(ws, member.data(), member.size(), entry.name)) return false;
   ws.image.sourceFileTime = entry.lastWriteTime;
   return true;
 }
@@ -340,6 +416,13 @@ class SourceBytes {
   bool open(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath) {
     if (ws.sourceKind != SourceKind::Folder && entry) return extractEntry(ws, *entry, member_);
     return file_.open(toFsPath(sourcePath));
+  }
+  // open, inside a reservation of the conversion's estimate; the failure is set when false.
+  bool openReserved(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath) {
+    if (ws.sourceKind != SourceKind::Folder && entry) return extractReserved(ws, *entry, member_);
+    if (!reserveForFile(ws, sourcePath)) return false;
+    return file_.open(toFsPath(sourcePath)) ||
+           fail(ws, "load", Status::Truncated);
   }
   const uint8_t* data() const { return member_ ? member_.data() : file_.data(); }
   size_t size() const { return member_ ? member_.size() : file_.size(); }
@@ -503,7 +586,7 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
   image.exifOrientation = 1;
   image.hasExifDateTime = false;
   SourceBytes source;
-  if (!source.open(ws, entry, sourcePath)) return fail(ws, "load", Status::Truncated);
+  if (!source.openReserved(ws, entry, sourcePath)) return false;
   if (s.TurOpt != 0) image.exifOrientation = readExifOrientation(source.data(), source.size());
   int32_t rotation = 0;
   if (s.TurOpt >= 1 && s.TurOpt <= 3) {
@@ -549,8 +632,18 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
 
 }  // namespace
 
+std::string failureText(const FailureReason& failure) {
+  return std::string(failure.stage) + " failed: " +
+         (failure.detail.empty() ? std::string(statusText(failure.status)) : failure.detail);
+}
+
 bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath, PendingFile& result) {
   result.discard();
+  // Declared first, so the share is given back after every block of the conversion.
+  struct ReleaseAtEnd {
+    MemoryReservation& reservation;
+    ~ReleaseAtEnd() { reservation.release(); }
+  } releaseAtEnd{ws.reservation};
   if (ws.plan.route == ConversionRoute::LosslessTransform) return convertLossless(ws, entry, sourcePath, result);
 
   const bool fromArchive = ws.sourceKind != SourceKind::Folder && entry;

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "engine/file_entry.h"
+#include "engine/memory_budget.h"
 #include "formats/bmp_reader.h"
 #include "formats/bmp_writer.h"
 #include "formats/gif_reader.h"
@@ -52,7 +54,11 @@ JobPlan prepareJob(const ConversionSettings& settings);
 struct FailureReason {
   const char* stage = "";  // "load", "temporary file", "processing", "write"
   Status status = Status::Ok;
+  std::string detail;  // said instead of the status's own text when set
 };
+
+// "load failed: not a file of this format", for reports.
+std::string failureText(const FailureReason& failure);
 
 // Everything one job (or one preview) needs, allocated as a whole and owned by its runner; two
 // workspaces can run in two threads.
@@ -81,11 +87,16 @@ struct JobWorkspace {
   PluginHost pluginHost;  // its folder follows pluginFolder; the job fills the disabled list
 
   FailureReason failure;
+  // The running conversion's share of the memory budget, taken before its first block.
+  MemoryReservation reservation;
 };
 
 // Fixes the plan from the settings and builds the processing tables. Null when memory runs out.
 std::unique_ptr<JobWorkspace> createJobWorkspace(const ConversionSettings& settings);
 
+// Each load first reserves its conversion's whole estimate against the memory budget (a member of
+// an archive: with the member's own bytes) and fails with BadImage when that exceeds the whole
+// budget; the reservation is held until convertFile ends or the workspace goes.
 // Loads a file into the working image, falling back to the plug-ins when a plug-in folder is set.
 bool loadFromPath(JobWorkspace& workspace, const QString& path);
 // Loads an in-memory copy of a file (an archive member) the same way; name is the member's name.

@@ -67,6 +67,8 @@ bool TrialSession::convert(qsizetype index, TrialPicture& picture) {
   }
   const uint64_t outputBytes = static_cast<uint64_t>(QFileInfo(output.path()).size());
   const bool loaded = loadFromPath(*reader_, output.path()) && reader_->image.pixels;
+  // The shown picture is one; holding its share would make the next conversion wait on itself.
+  reader_->reservation.release();
   output.discard();
   if (!loaded) {
     failure_ = reader_->failure;

@@ -229,47 +229,96 @@ bool listZipRecords(const ArchiveSource& source, std::vector<ZipRecord>& records
   return true;
 }
 
-bool extractZipMember(const ArchiveSource& source, uint32_t position, PixelBuffer& block) {
-  block.reset();
+namespace {
+
+// A member's local header, its sizes checked against the archive: 0xFFFFFFFF marks ZIP64 data,
+// and a declared size the stored bytes cannot produce is a decompression bomb.
+struct LocalMember {
+  uint16_t method = 0;
+  uint32_t crc = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint64_t dataStart = 0;
+};
+
+bool readLocalMember(const ArchiveSource& source, uint32_t position, LocalMember& m) {
   uint8_t local[kLocalSize];
   if (!readExactly(source, position, local, kLocalSize) || loadLe32(local) != kLocalSignature)
     return false;
   const uint16_t flags = loadLe16(local + 6);
-  const uint16_t method = loadLe16(local + 8);
-  uint32_t crc = loadLe32(local + 14);
-  uint32_t compressedSize = loadLe32(local + 18);
-  uint32_t uncompressedSize = loadLe32(local + 22);
-  const uint64_t dataStart = uint64_t{position} + kLocalSize + loadLe16(local + 26) + loadLe16(local + 28);
+  m.method = loadLe16(local + 8);
+  m.crc = loadLe32(local + 14);
+  m.compressedSize = loadLe32(local + 18);
+  m.uncompressedSize = loadLe32(local + 22);
+  m.dataStart = uint64_t{position} + kLocalSize + loadLe16(local + 26) + loadLe16(local + 28);
   if ((flags & 0x0008) &&
-      !findCentralRecord(source, position, crc, compressedSize, uncompressedSize))
+      !findCentralRecord(source, position, m.crc, m.compressedSize, m.uncompressedSize))
     return false;
-  if (dataStart > source.size()) return false;
-  const uint64_t available = source.size() - dataStart;
+  if (m.dataStart > source.size()) return false;
+  const uint64_t available = source.size() - m.dataStart;
+  if (m.compressedSize == 0xFFFFFFFF || m.uncompressedSize == 0xFFFFFFFF) return false;
+  if (m.method == 0) return m.uncompressedSize <= available;
+  if (m.method != 8 || m.compressedSize > available) return false;
+  return m.uncompressedSize <= uint64_t{m.compressedSize} * kMaxDeflateRatio + kMaxDeflateRatio;
+}
 
-  // Sizes are checked against the archive before anything is allocated: 0xFFFFFFFF marks ZIP64
-  // data, and a declared size the stored bytes cannot produce is a decompression bomb.
-  if (compressedSize == 0xFFFFFFFF || uncompressedSize == 0xFFFFFFFF) return false;
-  if (method == 0) {
-    if (uncompressedSize > available) return false;
-    if (!block.allocate(uncompressedSize)) return false;
-    if (!readExactly(source, dataStart, block.data(), uncompressedSize) ||
-        !memberCrcMatches(block, uncompressedSize, crc)) {
+}  // namespace
+
+bool peekZipMember(const ArchiveSource& source, uint32_t position, size_t count, ZipMemberHead& head) {
+  head = {};
+  LocalMember m;
+  if (!readLocalMember(source, position, m)) return false;
+  head.compressedSize = m.method == 8 ? m.compressedSize : 0;
+  head.uncompressedSize = m.uncompressedSize;
+  const size_t want = std::min<size_t>(count, m.uncompressedSize);
+  head.bytes.assign(want, 0);
+  if (m.method == 0) return readExactly(source, m.dataStart, head.bytes.data(), want);
+  // Only as much of the stream as the head needs is inflated, in small steps.
+  z_stream stream{};
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
+  uint8_t input[16384];
+  uint64_t offset = m.dataStart;
+  const uint64_t end = m.dataStart + m.compressedSize;
+  stream.next_out = head.bytes.data();
+  stream.avail_out = static_cast<uInt>(want);
+  int result = Z_OK;
+  while (stream.avail_out > 0 && result == Z_OK) {
+    if (stream.avail_in == 0) {
+      const size_t chunk = static_cast<size_t>(std::min<uint64_t>(sizeof input, end - offset));
+      if (chunk == 0 || !readExactly(source, offset, input, chunk)) break;
+      offset += chunk;
+      stream.next_in = input;
+      stream.avail_in = static_cast<uInt>(chunk);
+    }
+    result = inflate(&stream, Z_NO_FLUSH);
+  }
+  const size_t produced = want - stream.avail_out;
+  inflateEnd(&stream);
+  head.bytes.resize(produced);
+  return produced == want;
+}
+
+bool extractZipMember(const ArchiveSource& source, uint32_t position, PixelBuffer& block) {
+  block.reset();
+  LocalMember m;
+  if (!readLocalMember(source, position, m)) return false;
+  if (m.method == 0) {
+    if (!block.allocate(m.uncompressedSize)) return false;
+    if (!readExactly(source, m.dataStart, block.data(), m.uncompressedSize) ||
+        !memberCrcMatches(block, m.uncompressedSize, m.crc)) {
       block.reset();
       return false;
     }
     return true;
   }
-  if (method != 8) return false;
-  if (compressedSize > available) return false;
-  if (uncompressedSize > uint64_t{compressedSize} * kMaxDeflateRatio + kMaxDeflateRatio) return false;
   PixelBuffer input;
-  if (!input.allocate(compressedSize) || !block.allocate(uncompressedSize)) {
+  if (!input.allocate(m.compressedSize) || !block.allocate(m.uncompressedSize)) {
     block.reset();
     return false;
   }
-  if (!readExactly(source, dataStart, input.data(), compressedSize) ||
-      !inflateInto(input.data(), compressedSize, block.data(), uncompressedSize) ||
-      !memberCrcMatches(block, uncompressedSize, crc)) {
+  if (!readExactly(source, m.dataStart, input.data(), m.compressedSize) ||
+      !inflateInto(input.data(), m.compressedSize, block.data(), m.uncompressedSize) ||
+      !memberCrcMatches(block, m.uncompressedSize, m.crc)) {
     block.reset();
     return false;
   }

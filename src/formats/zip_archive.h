@@ -92,6 +92,18 @@ bool listZipRecords(const ArchiveSource& source, std::vector<ZipRecord>& records
 // block's size). False for a damaged, unsupported, oversized or CRC-failing member.
 bool extractZipMember(const ArchiveSource& source, uint32_t position, PixelBuffer& block);
 
+// The first bytes of a member and the sizes its extraction will take, found without inflating
+// the rest of it.
+struct ZipMemberHead {
+  std::vector<uint8_t> bytes;     // the first min(count, member size) bytes
+  uint64_t compressedSize = 0;    // the compressed copy extraction holds (0 for a stored member)
+  uint64_t uncompressedSize = 0;  // the member itself
+};
+
+// The head of the member at position; false when extractZipMember would refuse its header or
+// its stream ends before count bytes (or the member's size).
+bool peekZipMember(const ArchiveSource& source, uint32_t position, size_t count, ZipMemberHead& head);
+
 // The standard CRC-32 of bytes, continuing from crc (0 to start).
 uint32_t zipCrc32(uint32_t crc, const uint8_t* bytes, size_t length);
 

@@ -223,6 +223,13 @@ bool readImageWithPlugin(PluginHost& host, const QString& name, const uint8_t* b
                                  SPI_SOURCE_MEMORY, record, host.pictureFailure);
 }
 
+bool pluginReadsImage(PluginHost& host, const QString& name, const uint8_t* head, size_t length) {
+  if (!folderUsable(host) || !head) return false;
+  std::vector<uint8_t> header(kPluginHeaderBytes, 0);
+  std::memcpy(header.data(), head, std::min(length, kPluginHeaderBytes));
+  return findPlugin(host, pluginPath(name), header.data(), kPluginImage) != nullptr;
+}
+
 std::optional<MemberList> listArchiveWithPlugin(PluginHost& host, const QString& archivePath) {
   if (!folderUsable(host)) return std::nullopt;
   std::vector<uint8_t> header;

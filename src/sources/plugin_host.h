@@ -45,6 +45,10 @@ bool readImageWithPlugin(PluginHost& host, const QString& path, ImageRecord& rec
 bool readImageWithPlugin(PluginHost& host, const QString& name, const uint8_t* bytes, size_t length,
                          ImageRecord& record);
 
+// An enabled image plug-in recognises a file of this name starting with these bytes (the first
+// kPluginHeaderBytes of it, or all of a shorter one).
+bool pluginReadsImage(PluginHost& host, const QString& name, const uint8_t* head, size_t length);
+
 // The members an archive plug-in lists, with the archive's last-write time.
 std::optional<MemberList> listArchiveWithPlugin(PluginHost& host, const QString& archivePath);
 

@@ -103,4 +103,10 @@ bool extractZip(const QString& archivePath, uint32_t position, PixelBuffer& bloc
   return extractZipMember(source, position, block);
 }
 
+bool peekZip(const QString& archivePath, uint32_t position, size_t count, ZipMemberHead& head) {
+  FileArchiveSource source;
+  if (!source.open(std::filesystem::path(QFile::encodeName(archivePath).toStdString()))) return false;
+  return peekZipMember(source, position, count, head);
+}
+
 }  // namespace velorin

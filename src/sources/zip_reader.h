@@ -22,6 +22,9 @@ std::optional<MemberList> listZip(const QString& archivePath, uint32_t* skipped 
 // The member whose local header is at position, whole and CRC-checked; false otherwise.
 bool extractZip(const QString& archivePath, uint32_t position, PixelBuffer& block);
 
+// The head of a member (see peekZipMember); false when the member cannot be extracted.
+bool peekZip(const QString& archivePath, uint32_t position, size_t count, ZipMemberHead& head);
+
 // The character set of the user's locale as LC_ALL, LC_CTYPE or LANG name it; "UTF-8" when
 // none names one.
 QByteArray localeCharset();
