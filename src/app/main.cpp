@@ -7,7 +7,9 @@
 #include <thread>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
+#include "app/command_line.h"
 #include "app/window_mode.h"
 #include "engine/archive_members.h"
 #include "engine/file_list.h"
@@ -26,43 +28,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: velorin --convert [options] PATH...\n"
-    "\n"
-    "Converts image files without a window, with the settings of the window's settings file\n"
-    "(read, never written). A single folder is converted as a file list (its image files, chosen\n"
-    "by the input format setting IFmt); several paths are converted one after the other, folders\n"
-    "among them replaced by their image files. A single ZIP or RAR archive, or an archive an\n"
-    "archive plug-in reads (SPI: the plug-in folder), is converted as the list of its image\n"
-    "members; a password a RAR member needs is asked for on the terminal.\n"
-    "Outputs are named by the naming settings (NameSet, TopStr, EndStr, ...) and never overwrite an\n"
-    "existing file: a taken name gets \"+1\", \"+2\", ... before its extension.\n"
-    "\n"
-    "Options:\n"
-    "  -o DIR           output folder (default: the folder converted, or the first file's or\n"
-    "                   archive's folder)\n"
-    "  --set KEY=VALUE  change one conversion setting by its key, for example --set OFmt=0 (BMP),\n"
-    "                   --set Quality=85, --set RszOpt=3 --set RszSize=800, --set NameSet=2;\n"
-    "                   also Hidden (0 lists dot files too), FileBg, SPI and SdToPath\n"
-    "  --preset N       start from the stored preset N (1 to 5); --set options still apply\n"
-    "  --settings FILE  read the settings from FILE instead of the usual settings file\n"
-    "  --jobs N         convert N files at once (default: one per processor); the outputs, their\n"
-    "                   names and the order of the reports are the same as with --jobs 1\n"
-    "  --memory-limit SIZE  hold at most SIZE bytes (K, M, G: powers of 1024) of decoded pictures at\n"
-    "                   once (default: half the physical memory); a file needing more fails\n"
-    "  --dry-run        print \"source -> output\" for every file and write nothing\n"
-    "  --quiet          print nothing but errors\n"
-    "  --help           show this text\n"
-    "\n"
-    "Progress is shown on standard error when it is a terminal. Ctrl-C (or SIGTERM, SIGHUP) stops\n"
-    "after the files being converted (a second one ends the program at once).\n"
-    "\n"
-    "Without --convert, PATH... are converted the same way when the setting SdToCvt is on, into\n"
-    "SdToPath (or the first file's folder).\n"
-    "\n"
-    "Exit status: 0 when every file converted, 1 when some failed or the job was stopped, 2 for an\n"
-    "error that kept the job from running.\n";
-
 const char kInterruptNote[] = "\nvelorin: stopping after the files being converted\n";
 
 struct Options {
@@ -74,12 +39,14 @@ struct Options {
   QStringList inputs;
   bool dryRun = false;
   bool quiet = false;
+  bool verbose = false;
+  bool makeOutputFolder = false;
 };
 
 // The job's host on a terminal: progress on standard error, messages as text.
 class HeadlessHost : public velorin::JobHost {
  public:
-  explicit HeadlessHost(bool quiet) : quiet_(quiet), drawProgress_(!quiet && velorin::standardErrorIsTerminal()) {}
+  HeadlessHost(bool quiet, bool verbose) : quiet_(quiet), verbose_(verbose), drawProgress_(!quiet && velorin::standardErrorIsTerminal()) {}
 
   void setProgressRange(qsizetype maximum) override { maximum_ = maximum; }
   void setProgressPosition(qsizetype position) override {
@@ -125,12 +92,24 @@ class HeadlessHost : public velorin::JobHost {
     return true;
   }
   void entryFinished(const velorin::EntryReport& report) override {
-    if (report.converted) return;
-    clearProgressLine();
     const QByteArray source = QFile::encodeName(report.source);
-    if (report.step[0])
-      std::fprintf(stderr, "velorin: %s: %s\n", source.constData(),
-                   std::string_view(report.step) == "name" ? "no free output name" : "cannot write the output");
+    if (report.converted) {
+      if (!verbose_) return;
+      clearProgressLine();
+      std::printf("%s -> %s%s\n", source.constData(), QFile::encodeName(report.outputPath).constData(),
+                  report.skipped ? " (exists, skipped)" : "");
+      return;
+    }
+    clearProgressLine();
+    const std::string_view step = report.step;
+    const char* what = step == "name"         ? "no free output name"
+                       : step == "own source" ? "the output would replace its source; only --lossless may"
+                       : step.empty()         ? nullptr
+                                              : "cannot write the output";
+    if (what && report.systemError)
+      std::fprintf(stderr, "velorin: %s: %s: %s\n", source.constData(), what, std::strerror(report.systemError));
+    else if (what)
+      std::fprintf(stderr, "velorin: %s: %s\n", source.constData(), what);
     else
       std::fprintf(stderr, "velorin: %s: %s\n", source.constData(), velorin::failureText(report.failure).c_str());
   }
@@ -143,6 +122,7 @@ class HeadlessHost : public velorin::JobHost {
   }
 
   bool quiet_;
+  bool verbose_;
   bool drawProgress_;
   qsizetype maximum_ = 0;
   QString title_;
@@ -161,7 +141,7 @@ bool setApplicationOption(Options& options, const QString& key, const QString& v
 }
 
 int usageError(const QString& message) {
-  std::fprintf(stderr, "velorin: %s\n\n%s", qPrintable(message), kUsage);
+  std::fprintf(stderr, "velorin: %s\nTry 'velorin --help'.\n", qPrintable(message));
   return 2;
 }
 
@@ -198,8 +178,14 @@ int runConvert(Options& options) {
 
   // A terminal gets the one-line form of the end report, the one the window shows in its title.
   options.jobOptions.EndMes = false;
-  HeadlessHost host(options.quiet);
+  HeadlessHost host(options.quiet, options.verbose);
   velorin::JobContext context{host, language, options.settings, options.jobOptions};
+  if (options.makeOutputFolder && !options.outputFolder.isEmpty() && !QFileInfo(options.outputFolder).isDir() &&
+      !QDir().mkpath(options.outputFolder)) {
+    std::fprintf(stderr, "velorin: %s: cannot create the output folder: %s\n",
+                 QFile::encodeName(options.outputFolder).constData(), std::strerror(errno));
+    return 2;
+  }
   // A single folder or archive is a list job over its files or members.
   const bool listJob = existing.size() == 1 && velorin::isListSource(existing[0].kind);
   const QString listInput = existing[0].path;
@@ -234,7 +220,9 @@ int runConvert(Options& options) {
   velorin::installInterruptHandler(kInterruptNote);
   const velorin::JobResult result = listJob ? velorin::runListJob(context, list, listInput, outputFolder)
                                             : velorin::runPathJob(context, paths, outputFolder);
-  if (result.errorId == 0 && !options.jobOptions.EndMes && !options.quiet)
+  const bool everyFile = result.converted == result.selected && !result.cancelled && !someInputsMissing;
+  const bool summary = options.verbose || !everyFile || velorin::standardErrorIsTerminal();
+  if (result.errorId == 0 && !options.jobOptions.EndMes && !options.quiet && summary)
     std::printf("%s\n", qPrintable(host.title()));
   return exitStatusOf(result, someInputsMissing);
 }
@@ -248,72 +236,42 @@ int main(int argc, char** argv) {
   velorin::keepFreedHeapBlocks();
   if (velorin::wantsWindow(argc, argv)) return velorin::runWindowMode(argc, argv);
   QCoreApplication app(argc, argv);
-  const QStringList args = QCoreApplication::arguments();
+  velorin::CommandLine line;
+  QString error;
+  if (!velorin::parseCommandLine(QCoreApplication::arguments(), line, error)) return usageError(error);
+  if (line.help) {
+    std::fputs(qPrintable(velorin::helpText()), stdout);
+    return 0;
+  }
+  if (line.version) {
+    std::fputs(qPrintable(velorin::versionText()), stdout);
+    return 0;
+  }
+  if (line.recursive) return usageError(QStringLiteral("--recursive: walking sub-folders is not available yet"));
   Options options;
-  bool convert = false;
-  int preset = 0;
-  int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  QString settingsFile;
-  QStringList sets;
-  for (qsizetype i = 1; i < args.size(); ++i) {
-    const QString& arg = args[i];
-    if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (arg == QLatin1String("--convert")) {
-      convert = true;
-    } else if (arg == QLatin1String("--quiet")) {
-      options.quiet = true;
-    } else if (arg == QLatin1String("--dry-run")) {
-      options.dryRun = true;
-    } else if (arg == QLatin1String("--jobs") || arg == QLatin1String("-j")) {
-      bool ok = false;
-      if (++i < args.size()) jobs = args[i].toInt(&ok);
-      if (!ok || jobs < 1 || jobs > 256) return usageError(QStringLiteral("--jobs needs a number from 1 to 256"));
-    } else if (arg == QLatin1String("--memory-limit")) {
-      int64_t bytes = 0;
-      if (++i >= args.size() || !velorin::parseByteSize(args[i].toStdString(), bytes))
-        return usageError(QStringLiteral("--memory-limit needs a size such as 2G, 512M or 100000000"));
-      velorin::setMemoryBudget(bytes);
-    } else if (arg == QLatin1String("-o")) {
-      if (++i >= args.size()) return usageError(QStringLiteral("-o needs a folder"));
-      options.outputFolder = args[i];
-    } else if (arg == QLatin1String("--preset")) {
-      bool ok = false;
-      if (++i < args.size()) preset = args[i].toInt(&ok);
-      if (!ok || preset < 1 || preset > 5) return usageError(QStringLiteral("--preset needs a number from 1 to 5"));
-    } else if (arg == QLatin1String("--settings")) {
-      if (++i >= args.size()) return usageError(QStringLiteral("--settings needs a file"));
-      settingsFile = args[i];
-    } else if (arg == QLatin1String("--set")) {
-      if (++i >= args.size()) return usageError(QStringLiteral("--set needs KEY=VALUE"));
-      sets << args[i];  // applied after the preset, whatever the order on the command line
-    } else if (arg == QLatin1String("--")) {
-      options.inputs << args.mid(i + 1);
-      break;
-    } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
-      return usageError(QStringLiteral("unknown option: ") + arg);
-    } else {
-      options.inputs << arg;
-    }
+  options.quiet = line.quiet;
+  options.verbose = line.verbose && !line.quiet;
+  options.dryRun = line.dryRun;
+  options.makeOutputFolder = line.makeOutputFolder;
+  options.outputFolder = line.outputFolder;
+  options.inputs = line.inputs;
+  if (line.memoryLimit > 0) velorin::setMemoryBudget(line.memoryLimit);
+  const int jobs = line.jobs > 0 ? line.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  QStringList sets = line.namedAssignments;
+  for (const QString& set : line.setAssignments) {
+    QString correction;
+    if (!velorin::checkSetAssignment(set, correction, error)) return usageError(error);
+    if (!correction.isEmpty())
+      std::fprintf(stderr, "velorin: --set %s: corrected to %s\n", qPrintable(set), qPrintable(correction));
+    sets << set;
   }
   // The settings file first, then the preset, then the conversion settings named by --set; the
   // application settings a job reads can be named by --set too.
   velorin::RunSettingsOptions runOptions;
-  runOptions.settingsFile = settingsFile;
-  runOptions.preset = preset;
-  QStringList applicationSets;
-  for (const QString& set : sets) {
-    const qsizetype equals = set.indexOf(QLatin1Char('='));
-    bool valid = true;
-    Options probe;
-    if (equals > 0 && setApplicationOption(probe, set.left(equals), set.mid(equals + 1), valid)) {
-      if (!valid) return usageError(QStringLiteral("unknown setting or bad value: ") + set);
-      applicationSets << set;
-    } else {
-      runOptions.assignments << set;
-    }
-  }
+  runOptions.settingsFile = line.settingsFile;
+  runOptions.preset = line.preset;
+  runOptions.assignments = sets;
+  const QStringList& applicationSets = line.applicationAssignments;
   velorin::RunSettings run;
   QString message;
   if (!velorin::prepareRunSettings(QCoreApplication::applicationFilePath(), runOptions, run, message)) {
@@ -326,6 +284,7 @@ int main(int argc, char** argv) {
   options.SdToPath = application.SdToPath;
   options.jobOptions = velorin::jobOptionsFrom(application);
   options.jobOptions.jobs = jobs;
+  options.jobOptions.takenName = line.takenName;
   for (const QString& set : applicationSets) {
     bool valid = true;
     const qsizetype equals = set.indexOf(QLatin1Char('='));
@@ -333,8 +292,24 @@ int main(int argc, char** argv) {
   }
   // A --set SPI= that empties the folder falls back to the shipped plug-ins, as the settings do.
   options.jobOptions.SPI = velorin::pluginFolderInUse(options.jobOptions.SPI);
+  if (line.listSettings) {
+    for (const QString& text : velorin::settingsListing(options.settings, options.jobOptions, options.SdToPath, line.verbose))
+      std::printf("%s\n", qPrintable(text));
+    return 0;
+  }
+  if (!line.filesFrom.isEmpty()) {
+    QFile list;
+    const bool opened = line.filesFrom == QLatin1String("-") ? list.open(stdin, QIODevice::ReadOnly)
+                                                             : (list.setFileName(line.filesFrom), list.open(QIODevice::ReadOnly));
+    if (!opened) {
+      std::fprintf(stderr, "velorin: %s: %s\n", QFile::encodeName(line.filesFrom).constData(), qPrintable(list.errorString()));
+      return 2;
+    }
+    for (const QByteArray& name : list.readAll().split(line.nullSeparated ? '\0' : '\n'))
+      if (!name.isEmpty()) options.inputs << QFile::decodeName(name);
+  }
 
-  if (!convert) {
+  if (!line.convert) {
     // Without a window the program can only act on the command line's convert mode (SdToCvt).
     const velorin::CommandLinePlan plan =
         velorin::handleCommandLine(options.inputs, application.SdToCvt, options.SdToPath);

@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/actions.h"
 #include "engine/job_run.h"
 #include "engine/naming.h"
@@ -145,25 +148,102 @@ ConvertedEntry convertEntry(JobWorkspace& ws, const JobInput& input) {
 
 namespace {
 
+// How placing one output went.
+struct Placement {
+  const char* step = "";  // "" when the output is in place (or skipped), else the failed step
+  int error = 0;          // the system's reason for the failed step
+  bool skipped = false;
+  bool replacedSource = false;
+};
+
+bool sameFile(const QString& a, const QString& b) {
+  FileIdentity first, second;
+  return fileIdentity(a, first) && fileIdentity(b, second) && !(first < second) && !(second < first);
+}
+
+bool entryExists(const QString& path) {
+  struct stat info;
+  return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+// Gives the finished file the name target, replacing what is there in one rename: readers see the
+// old file or the new one, never a part.
+bool replaceWith(PendingFile& output, const QString& folder, const QString& target, int64_t serial,
+                 int& error) {
+  const QString hidden = joinPath(folder, QStringLiteral(".velorin-%1-%2.part").arg(::getpid()).arg(serial));
+  if (!output.linkTo(hidden, error)) return false;
+  const QByteArray hiddenPath = QFile::encodeName(hidden);
+  if (::rename(hiddenPath.constData(), QFile::encodeName(target).constData()) != 0) {
+    error = errno;
+    ::unlink(hiddenPath.constData());
+    return false;
+  }
+  return true;
+}
+
 // Copies the converted file into the output folder as a file without a name, then links it to the
 // first free output name: nothing is replaced, a reader never sees a part, and a name another
-// writer took in the meantime moves the entry on to the next "+n". "" when the output is in place
-// (flushed to the disk with its folder entry), else the failed step.
-const char* placeOutput(JobRun& run, const JobInput& input, ConvertedEntry& converted, const char* exif,
-                        QString& target) {
-  target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
-  if (target.isEmpty()) return "name";
+// writer took in the meantime moves the entry on to the next "+n". A run that keeps or replaces
+// taken names looks at the plain name only.
+Placement placeOutput(JobRun& run, const JobInput& input, ConvertedEntry& converted, const char* exif,
+                      QString& target) {
+  Placement placed;
+  const TakenOutputName taken = run.context.options.takenName;
+  bool replace = false;
+  if (taken == TakenOutputName::NextFree) {
+    target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
+  } else {
+    const QString name = outputFileName(run.rules, input.name, run.result.processed, exif);
+    target = isUsableOutputName(run.outputFolder, name) ? joinPath(run.outputFolder, name) : QString();
+    if (!target.isEmpty() && entryExists(target)) {
+      if (taken == TakenOutputName::Skip) {
+        placed.skipped = true;
+        return placed;
+      }
+      // Only the lossless route may take its source's place: anything else would lose the original.
+      placed.replacedSource = sameFile(target, input.sourcePath);
+      if (placed.replacedSource && !run.context.settings.JTrans) {
+        placed.step = "own source";
+        return placed;
+      }
+      replace = true;
+    }
+  }
+  if (target.isEmpty()) {
+    placed.step = "name";
+    return placed;
+  }
   PendingFile output;
-  if (!output.create(run.outputFolder) || !copyFileContents(converted.temporary.path(), output.path()))
-    return "copy";
+  if (!output.create(run.outputFolder) || !copyFileContents(converted.temporary.path(), output.path())) {
+    placed.error = errno;
+    placed.step = "copy";
+    return placed;
+  }
+  if (replace) {
+    if (!replaceWith(output, run.outputFolder, target, run.result.processed, placed.error)) placed.step = "copy";
+    return placed;
+  }
   for (int attempt = 0; attempt <= kMaxCollisionNumber; ++attempt) {
     int error = 0;
-    if (output.linkTo(target, error)) return "";
-    if (error != EEXIST) return "copy";
+    if (output.linkTo(target, error)) return placed;
+    if (error != EEXIST) {
+      placed.error = error;
+      placed.step = "copy";
+      return placed;
+    }
+    if (taken == TakenOutputName::Skip) {
+      placed.skipped = true;
+      return placed;
+    }
+    if (taken == TakenOutputName::Replace) {
+      if (!replaceWith(output, run.outputFolder, target, run.result.processed, placed.error)) placed.step = "copy";
+      return placed;
+    }
     target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
-    if (target.isEmpty()) return "name";
+    if (target.isEmpty()) break;
   }
-  return "name";
+  placed.step = "name";
+  return placed;
 }
 
 }  // namespace
@@ -176,8 +256,17 @@ void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) 
   if (converted.converted) {
     const char* exif = converted.hasExifDateTime ? converted.exifDateTime : nullptr;
     QString target;
-    report.step = placeOutput(run, input, converted, exif, target);
-    if (!report.step[0]) {
+    run.context.host.commitStarting();
+    const Placement placed = placeOutput(run, input, converted, exif, target);
+    report.step = placed.step;
+    report.systemError = placed.error;
+    if (placed.skipped) {
+      // The taken name stands for this entry's output: it counts as done, its source stays.
+      ++run.result.converted;
+      report.converted = true;
+      report.skipped = true;
+      report.outputPath = target;
+    } else if (!report.step[0]) {
       // The output is in place: only now may anything happen to the source.
       if (s.WrTimeCopy || s.CrTimeCopy) {
         if (!run.listJob) {
@@ -189,13 +278,14 @@ void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) 
           applyTimeStamps(target, input.entry->lastWriteTime, run.archiveTime, s.WrTimeCopy, s.CrTimeCopy);
         }
       }
-      if (run.deleteSources) removeSource(input.sourcePath, s.Recycle);
+      if (run.deleteSources && !placed.replacedSource) removeSource(input.sourcePath, s.Recycle);
       ++run.result.converted;
       report.converted = true;
       report.outputPath = target;
       if (s.HtmlTag) run.htmlRecords.push_back({QFileInfo(target).fileName(), converted.width, converted.height});
     }
     converted.temporary.discard();
+    run.context.host.commitFinished();
   } else {
     report.failure = converted.failure;
   }

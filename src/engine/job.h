@@ -37,7 +37,16 @@ struct EntryReport {
   QString outputPath;  // empty when the entry was not converted
   bool converted = false;
   FailureReason failure;  // when the conversion itself failed
-  const char* step = "";  // the step that failed after the conversion ("name", "copy")
+  const char* step = "";  // the step that failed after the conversion ("name", "copy", "own source")
+  int systemError = 0;    // errno of the failed step, 0 when the system gave none
+  bool skipped = false;   // the output name was taken and the run keeps existing outputs
+};
+
+// What a job does when an entry's output name is taken.
+enum class TakenOutputName {
+  NextFree,  // the first free "+n" name
+  Skip,      // nothing is written; the entry counts as done and its source stays
+  Replace,   // the output replaces the file there in one step (its own source only losslessly)
 };
 
 class JobHost {
@@ -59,6 +68,10 @@ class JobHost {
   // The file manager would want to know; nothing needs it here but a window may refresh.
   virtual void folderChanged(const QString& folder, FolderEvent event) {}
   virtual void entryFinished(const EntryReport& report) {}
+  // Around the steps that put one output on disk and act on its source: a host that ends the
+  // process early waits until the step is whole.
+  virtual void commitStarting() {}
+  virtual void commitFinished() {}
 };
 
 // The application settings a job reads besides the conversion settings.
@@ -72,6 +85,7 @@ struct JobOptions {
   // Conversions running at once. The window's job converts one after the other; the headless mode
   // may run more, and the results are committed in list order so the outputs stay the same.
   int jobs = 1;
+  TakenOutputName takenName = TakenOutputName::NextFree;
 };
 
 struct JobContext {

@@ -133,7 +133,7 @@ bool reserveForFile(JobWorkspace& ws, const QString& path) {
   FileArchiveSource file;
   int64_t width = 0;
   int64_t height = 0;
-  if (file.open(std::filesystem::path(QFile::encodeName(path).toStdString())))
+  if (file.open(toFsPath(path)))
     headerDimensions([&file](uint64_t offset, uint8_t* out, size_t count) { return file.readAt(offset, out, count); },
                      width, height);
   return reserveConversion(ws, width, height, 0);
