@@ -1,5 +1,6 @@
 #include "engine/job.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -8,8 +9,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine/actions.h"
 #include "engine/job_run.h"
@@ -161,24 +160,13 @@ bool sameFile(const QString& a, const QString& b) {
   return fileIdentity(a, first) && fileIdentity(b, second) && !(first < second) && !(second < first);
 }
 
-bool entryExists(const QString& path) {
-  struct stat info;
-  return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
-// Gives the finished file the name target, replacing what is there in one rename: readers see the
-// old file or the new one, never a part.
+// Gives the finished file the name target through a hidden name of this process, replacing what
+// is there in one step.
 bool replaceWith(PendingFile& output, const QString& folder, const QString& target, int64_t serial,
                  int& error) {
-  const QString hidden = joinPath(folder, QStringLiteral(".velorin-%1-%2.part").arg(::getpid()).arg(serial));
-  if (!output.linkTo(hidden, error)) return false;
-  const QByteArray hiddenPath = QFile::encodeName(hidden);
-  if (::rename(hiddenPath.constData(), QFile::encodeName(target).constData()) != 0) {
-    error = errno;
-    ::unlink(hiddenPath.constData());
-    return false;
-  }
-  return true;
+  const QString hidden =
+      joinPath(folder, QStringLiteral(".velorin-%1-%2.part").arg(QCoreApplication::applicationPid()).arg(serial));
+  return output.replace(target, hidden, error);
 }
 
 // Copies the converted file into the output folder as a file without a name, then links it to the

@@ -109,6 +109,23 @@ bool PendingFile::linkTo(const QString& target, int& error) {
   return true;
 }
 
+bool PendingFile::replace(const QString& target, const QString& hidden, int& error) {
+  if (!linkTo(hidden, error)) return false;
+  const QByteArray hiddenPath = QFile::encodeName(hidden);
+  if (::rename(hiddenPath.constData(), QFile::encodeName(target).constData()) != 0) {
+    error = errno;
+    ::unlink(hiddenPath.constData());
+    return false;
+  }
+  syncFolder(QFileInfo(target).absolutePath());
+  return true;
+}
+
+bool entryExists(const QString& path) {
+  struct stat info;
+  return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
 void PendingFile::discard() {
   if (!hiddenName_.isEmpty()) ::unlink(hiddenName_.constData());
   if (fd_ >= 0) ::close(fd_);

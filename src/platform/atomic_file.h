@@ -29,6 +29,10 @@ class PendingFile {
   // never replacing anything; then flushes the folder entry too. false with error set to EEXIST
   // when target is taken, else to the reason.
   bool linkTo(const QString& target, int& error);
+  // Flushes the file and gives it the name target, replacing what is there in one rename, so
+  // readers see the old file or the new one, never a part. hidden is a free name beside target
+  // to link through first. false with error set when anything fails; target is then unchanged.
+  bool replace(const QString& target, const QString& hidden, int& error);
   // Removes the file now; done by the destructor too.
   void discard();
 
@@ -39,6 +43,9 @@ class PendingFile {
   QByteArray hiddenName_;  // empty for an unnamed file
   bool linked_ = false;
 };
+
+// Whether anything (a file, a folder, a dangling link) has the name path.
+bool entryExists(const QString& path);
 
 // Flushes a folder's entries to the disk; false when it cannot.
 bool syncFolder(const QString& folder);

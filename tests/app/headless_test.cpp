@@ -260,7 +260,7 @@ TEST_F(HeadlessTest, EachNamedOptionSetsExactlyItsKeys) {
 TEST_F(HeadlessTest, BadValuesAreRefusedWithOneLine) {
   const QStringList kBad[] = {
       {"--quality", "500"}, {"--quality", "8x"}, {"-f", "jpg"},       {"--colors", "8"},
-      {"--rotate", "45"},   {"--prefix", "a/b"}, {"--subfolder", ".."}, {"--memory-limit", "12T"},
+      {"--rotate", "45"},   {"--prefix", "a/b"}, {"--subfolder", ".."}, {"--memory-limit", "12X"},
       {"--jobs", "0"},      {"--bogus"},         {"--set", "NoSuchKey=1"}, {"--set", "Quality=x"},
       {"--resize", "10", "--width", "20"},       {"--skip-existing", "--overwrite"}, {"--quality"},
   };
