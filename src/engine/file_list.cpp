@@ -140,11 +140,13 @@ bool entryComesBefore(const FileEntry& a, const FileEntry& b) {
   return compareLogical(a.name, b.name) < 0;
 }
 
-QString formatSizeInKb(uint64_t kiloBytes) {
-  QString digits = QString::number(kiloBytes);
+QString withThousandsSeparators(uint64_t number) {
+  QString digits = QString::number(number);
   for (qsizetype i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, QLatin1Char(','));
-  return digits + QStringLiteral(" KB");
+  return digits;
 }
+
+QString formatSizeInKb(uint64_t kiloBytes) { return withThousandsSeparators(kiloBytes) + QStringLiteral(" KB"); }
 
 QString formatListTime(FileTime time) {
   int64_t seconds = 0, nanoseconds = 0;

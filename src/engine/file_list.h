@@ -54,6 +54,8 @@ bool entryComesBefore(const FileEntry& a, const FileEntry& b);
 
 // "1,206 KB".
 QString formatSizeInKb(uint64_t kiloBytes);
+// "1,206": a comma every three digits.
+QString withThousandsSeparators(uint64_t number);
 // "2013-05-28 14:21:26" in local time.
 QString formatListTime(FileTime time);
 

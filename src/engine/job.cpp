@@ -96,13 +96,8 @@ bool startRun(JobRun& run, const QString& outputFolder, const QString& archivePa
   }
   run.archivePath = archivePath;
   prepareWorkspace(run, *run.workspace);
-  if (run.kind == SourceKind::Rar) {
-    // One library load for the whole job (freed with the workspace) and one password.
-    JobWorkspace& ws = *run.workspace;
-    ws.rarContext.pluginFolder = ws.pluginFolder;
-    ws.rarContext.askPassword = [&host](QString& password) { return host.askPassword(password); };
-    keepRarLibrary(ws.rarContext);
-  }
+  if (run.kind == SourceKind::Rar)
+    keepRarForJob(*run.workspace, [&host](QString& password) { return host.askPassword(password); });
   run.rules = NamingRules::from(s, run.workspace->plan.extension);
   // Archive members are never deleted, whatever IFileDel says.
   run.deleteSources = s.IFileDel && run.kind == SourceKind::Folder;
@@ -115,11 +110,22 @@ bool startRun(JobRun& run, const QString& outputFolder, const QString& archivePa
 }  // namespace
 
 void prepareWorkspace(const JobRun& run, JobWorkspace& ws) {
-  ws.sourceKind = run.kind;
-  ws.archivePath = run.archivePath;
-  ws.fileBackground = run.context.options.FileBg;
-  ws.pluginFolder = run.context.options.SPI;
-  ws.pluginHost.disabledPlugins = run.context.options.disabledPlugins;
+  prepareWorkspace(ws, run.kind, run.archivePath, run.context.options);
+}
+
+void prepareWorkspace(JobWorkspace& ws, SourceKind kind, const QString& archivePath, const JobOptions& options) {
+  ws.sourceKind = kind;
+  ws.archivePath = archivePath;
+  ws.fileBackground = options.FileBg;
+  ws.pluginFolder = options.SPI;
+  ws.pluginHost.disabledPlugins = options.disabledPlugins;
+}
+
+void keepRarForJob(JobWorkspace& ws, PasswordPrompt prompt) {
+  // Freed with the workspace.
+  ws.rarContext.pluginFolder = ws.pluginFolder;
+  ws.rarContext.askPassword = std::move(prompt);
+  keepRarLibrary(ws.rarContext);
 }
 
 ConvertedEntry convertEntry(JobWorkspace& ws, const JobInput& input) {

@@ -55,6 +55,11 @@ struct JobRun {
 
 // Gives a fresh workspace the job-wide facts the run's own workspace has.
 void prepareWorkspace(const JobRun& run, JobWorkspace& workspace);
+// The same facts for a workspace reading a source of kind (archivePath for archive lists).
+void prepareWorkspace(JobWorkspace& workspace, SourceKind kind, const QString& archivePath,
+                      const JobOptions& options);
+// A RAR source: one library load for the workspace's life and one password, asked through prompt.
+void keepRarForJob(JobWorkspace& workspace, PasswordPrompt prompt);
 
 // Converts one input in workspace; the result no longer refers to the workspace.
 ConvertedEntry convertEntry(JobWorkspace& workspace, const JobInput& input);

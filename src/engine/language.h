@@ -33,6 +33,7 @@ constexpr int kCannotCreateSubFolder = 30005;
 constexpr int kNothingSelected = 30006;
 constexpr int kListChanged = 30008;
 constexpr int kCannotWriteTagList = 30009;
+constexpr int kCannotConvertFile = 30010;
 }  // namespace text_id
 
 // Texts are at most this many characters, as the window's controls expect.

@@ -1,8 +1,8 @@
 #include "engine/memory_budget.h"
 
-#include <unistd.h>
-
 #include <atomic>
+
+#include "platform/system_memory.h"
 
 namespace velorin {
 namespace {
@@ -10,10 +10,8 @@ namespace {
 std::atomic<int64_t> budgetBytes{0};
 
 int64_t defaultBudget() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return int64_t{1} << 31;
-  return static_cast<int64_t>(pages) * pageSize / 2;
+  const int64_t physical = physicalMemoryBytes();
+  return physical > 0 ? physical / 2 : int64_t{1} << 31;
 }
 
 }  // namespace

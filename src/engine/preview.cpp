@@ -9,6 +9,7 @@
 namespace velorin {
 
 void PreviewImage::clear() {
+  index = -1;
   name.clear();
   sizeText.clear();
   image = ImageRecord{};
@@ -23,6 +24,7 @@ bool loadPreview(const FileList& list, qsizetype index, const ConversionSettings
   preview.clear();
   if (index < 0 || index >= static_cast<qsizetype>(list.entries().size())) return false;
   const FileEntry& entry = list.entries()[static_cast<size_t>(index)];
+  preview.index = index;
   preview.name = entry.name;
 
   // The preview shows the picture as it is: no pre-scaling for a resize.

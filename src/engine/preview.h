@@ -12,6 +12,7 @@
 namespace velorin {
 
 struct PreviewImage {
+  qsizetype index = -1;  // the list index of the entry, -1 when none is previewed
   QString name;      // the entry's file name, without any folder
   QString sizeText;  // "640 x 480  24bit"; empty when the entry could not be loaded
   ImageRecord image; // header, palette and pixel block, bottom-up as every reader gives them

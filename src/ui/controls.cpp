@@ -1,6 +1,7 @@
 #include "ui/controls.h"
 
 #include <QAbstractButton>
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRegularExpression>
@@ -27,6 +28,12 @@ void setCaption(QWidget* control, const LanguageModule& language, int controlId,
   QString accessible = text;
   accessible.remove(QRegularExpression(QStringLiteral("&(?!&)")));
   control->setAccessibleName(accessible);
+}
+
+void setDialogFont(QWidget* dialog, int fontHeight) {
+  QFont font = dialog->font();
+  font.setPointSize(fontHeight == -14 ? 11 : 9);
+  dialog->setFont(font);
 }
 
 void setTip(QWidget* control, const LanguageModule& language, int id) {

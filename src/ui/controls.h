@@ -26,6 +26,9 @@ void setCaption(QWidget* control, const LanguageModule& language, int id);
 // The same for a caption whose text id differs from the control's id.
 void setCaption(QWidget* control, const LanguageModule& language, int controlId, int textId);
 
+// Dialogs follow the interface font size: 11 points when fontHeight (FHeight) is -14, else 9.
+void setDialogFont(QWidget* dialog, int fontHeight);
+
 // Sets the tooltip from the language text of id (nothing when the language has none).
 void setTip(QWidget* control, const LanguageModule& language, int id);
 

@@ -40,6 +40,7 @@
 #include "ui/path_field.h"
 #include "ui/preset_dialog.h"
 #include "ui/screen_placement.h"
+#include "ui/trial_dialog.h"
 
 namespace velorin::ui {
 
@@ -156,7 +157,9 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
 
   WindowJobHost& host = job_.host();
   host.presentMessage = [this](const JobMessage& message) { return showMessage(message); };
-  host.presentPasswordPrompt = [this](QString& password) { return askArchivePassword(this, language_, password); };
+  host.presentPasswordPrompt = [this](QString& password) {
+    return askArchivePassword(this, language_, password, settings_.application.FHeight);
+  };
   connect(&host, &WindowJobHost::progressRangeChanged, this, [this](qsizetype maximum) {
     progress_->setRange(0, static_cast<int>(std::max<qsizetype>(1, maximum)));
   });
@@ -172,7 +175,9 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
 
   ArchiveAccess listing = archiveAccess();
   // Listing runs on this thread, so the dialog can be asked directly.
-  listing.askPassword = [this](QString& password) { return askArchivePassword(this, language_, password); };
+  listing.askPassword = [this](QString& password) {
+    return askArchivePassword(this, language_, password, settings_.application.FHeight);
+  };
   fileList_.setMemberLister(memberListerFor(listing));
   relabel();
 
@@ -457,8 +462,22 @@ void MainWindow::convertOrCancel() {
 // --- Commands ---------------------------------------------------------------------------------
 
 void MainWindow::trialConversion() {
-  if (!QFileInfo::exists(inputField_->path())) return showError(text_id::kInputMissing);
-  if (fileList_.selectedCount() == 0) return showError(text_id::kNothingSelected);
+  if (job_.isRunning()) return;
+  takePageValues();
+  const TrialRequest request{fileList_,
+                             inputField_->path(),
+                             settings_.conversion,
+                             jobOptions(),
+                             language_,
+                             settings_.application.FHeight,
+                             static_cast<FileListPage*>(pages_[1])->preview().index,
+                             [this](int id) { showError(id); },
+                             [this](QString& password) {
+                               return askArchivePassword(this, language_, password, settings_.application.FHeight);
+                             },
+                             presentDialog,
+                             trialWorkArea};
+  if (runTrialConversion(this, request)) notifyFileListChanged();
 }
 
 void MainWindow::namePreview() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QFont>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -91,6 +92,8 @@ class MainWindow : public QWidget, public PageHost {
   std::function<bool(const JobMessage&)> presentMessage;
   // How the window's dialogs are run; true for OK. Tests inspect and answer them instead.
   std::function<bool(QDialog&)> presentDialog;
+  // Where the trial window must stay; empty for the available area of the window's screen.
+  QRect trialWorkArea;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

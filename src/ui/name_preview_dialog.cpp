@@ -21,9 +21,7 @@ NamePreviewDialog::NamePreviewDialog(const LanguageModule& language, const std::
     : QDialog(parent) {
   setObjectName(controlName(kDialogId));
   setWindowTitle(language.text(kDialogId));
-  QFont dialogFont = font();
-  dialogFont.setPointSize(fontHeight == -14 ? 11 : 9);
-  setFont(dialogFont);
+  setDialogFont(this, fontHeight);
 
   auto* layout = new QVBoxLayout(this);
   auto* table = new QTableWidget(static_cast<int>(rows.size()), 2, this);

@@ -19,9 +19,11 @@ constexpr int kCancelText = 2011;
 constexpr int kMaxPasswordLength = 260;
 }  // namespace
 
-PasswordDialog::PasswordDialog(const LanguageModule& language, const QString& earlier, QWidget* parent)
+PasswordDialog::PasswordDialog(const LanguageModule& language, const QString& earlier, int fontHeight,
+                               QWidget* parent)
     : QDialog(parent) {
   setObjectName(controlName(kDialogId));
+  setDialogFont(this, fontHeight);
   setWindowTitle(language.text(kDialogId));
   auto* layout = new QVBoxLayout(this);
   auto* label = new QLabel(this);
@@ -47,8 +49,8 @@ PasswordDialog::PasswordDialog(const LanguageModule& language, const QString& ea
 
 QString PasswordDialog::password() const { return field_->text(); }
 
-bool askArchivePassword(QWidget* owner, const LanguageModule& language, QString& password) {
-  PasswordDialog dialog(language, password, owner);
+bool askArchivePassword(QWidget* owner, const LanguageModule& language, QString& password, int fontHeight) {
+  PasswordDialog dialog(language, password, fontHeight, owner);
   if (dialog.exec() != QDialog::Accepted) return false;
   password = dialog.password();
   return true;

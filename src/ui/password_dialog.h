@@ -15,8 +15,8 @@ namespace velorin::ui {
 class PasswordDialog : public QDialog {
   Q_OBJECT
  public:
-  // The field starts with the password given earlier in the same job.
-  PasswordDialog(const LanguageModule& language, const QString& earlier, QWidget* parent);
+  // The field starts with the password given earlier in the same job. fontHeight is FHeight.
+  PasswordDialog(const LanguageModule& language, const QString& earlier, int fontHeight, QWidget* parent);
   QString password() const;
 
  private:
@@ -24,6 +24,6 @@ class PasswordDialog : public QDialog {
 };
 
 // Shows the dialog; true with password replaced on OK, false (password unchanged) on Cancel.
-bool askArchivePassword(QWidget* owner, const LanguageModule& language, QString& password);
+bool askArchivePassword(QWidget* owner, const LanguageModule& language, QString& password, int fontHeight = -12);
 
 }  // namespace velorin::ui

@@ -56,7 +56,7 @@ struct ArchiveJob {
   bool open(const QString& archive, const ConversionSettings& settings) {
     output = q(folder / "out");
     QDir().mkpath(output);
-    access.pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin");
+    access.pluginFolder = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
     list.setMemberLister(memberListerFor(access));
     return list.setInputPath(archive, ListOptions::from(settings, 2));
   }
@@ -147,7 +147,7 @@ TEST(ArchiveMemberRoute, RarMembersTurnLosslesslyLikeJpegtran) {
 
 TEST(ArchiveMemberRoute, KeptRarArchiveExtractsSolidMembersInAnyOrder) {
   const QString archive = q(test::testdata("rar/libarchive/test_read_format_rar5_solid.rar"));
-  const QString plugins = QStringLiteral(VELORIN_BINARY_DIR "/bin");
+  const QString plugins = QStringLiteral(VELORIN_BINARY_DIR "/bin/plugins");
   const auto list = listRar(archive, plugins);
   ASSERT_TRUE(list);
   // Each member once through a fresh pass: the reference.

@@ -2,6 +2,7 @@
 // a message, cancelled with a question, and converting exactly what the headless mode converts.
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QDialog>
@@ -9,7 +10,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <dlfcn.h>
+
 #include "engine/language.h"
+#include "sources/plugins/fake_unrar.h"
 #include "settings/settings_store.h"
 #include "support/ui_test_support.h"
 #include "ui/main_window.h"
@@ -39,7 +43,11 @@ class WindowJobTest : public QObject {
     QList<JobMessage> messages;
     std::function<bool(const JobMessage&)> answer = [](const JobMessage&) { return true; };
 
+    QList<EntryReport> reports;
+
     Window(ui::WindowStart start, const Run& run) : window(std::move(start)) {
+      QObject::connect(&window.job().host(), &ui::WindowJobHost::entryDone, &window,
+                       [this](const EntryReport& report) { reports << report; });
       window.presentMessage = [this](const JobMessage& message) {
         messages << message;
         return answer(message);
@@ -176,6 +184,80 @@ class WindowJobTest : public QObject {
     QTest::mouseClick(control(w.window, 1022), Qt::LeftButton);
     QVERIFY(shown.isEmpty());
     QCOMPARE(w.messages.last().id, 30006);
+  }
+
+  // The rows equal the files the job then writes, in the sub-folder, with "+n" for taken names.
+  void namePreviewNamesAreTheNamesWritten() {
+    Run run;
+    StoredSettings stored = bmpSettings(false);
+    stored.conversion.MkDirAdd = true;
+    stored.conversion.MkDirStr = QStringLiteral("sub");
+    stored.conversion.TopAdd = true;
+    stored.conversion.TopStr = QStringLiteral("t_");
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) test::writeGoodBmp(run.in() + "/" + name);
+    QDir().mkpath(run.out() + "/sub");
+    for (const char* name : {"t_a.bmp", "t_a+1.bmp", "t_c+1.bmp"}) test::writeGoodBmp(run.out() + "/sub/" + name);
+    Window w(test::englishStart(program_, run.settings(), stored), run);
+    QStringList listed;
+    w.window.presentDialog = [&](QDialog& dialog) {
+      auto* table = dialog.findChild<QTableWidget*>(QStringLiteral("names"));
+      for (int row = 0; row < table->rowCount(); ++row) listed << table->item(row, 1)->text();
+      return true;
+    };
+    QSignalSpy finished(&w.window.job(), &ui::WindowJob::finished);
+    QTest::mouseClick(control(w.window, 1022), Qt::LeftButton);
+    QCOMPARE(listed, (QStringList{"t_a+2.bmp", "t_b.bmp", "t_c.bmp"}));
+    QVERIFY(finished.wait(60000));
+    QStringList written;
+    for (const EntryReport& report : std::as_const(w.reports)) written << QFileInfo(report.outputPath).fileName();
+    QCOMPARE(written, listed);
+    QCOMPARE(QDir(run.out()).entryList(QDir::Files), QStringList{});
+  }
+
+  // An encrypted RAR member converts once the password is typed into the dialog the job asks for.
+  void anEncryptedRarMemberConvertsWithThePasswordTyped() {
+    const QString fakeFolder = QStringLiteral(VELORIN_BINARY_DIR "/test-plugins/fake-unrar");
+    void* fake = dlopen(QFile::encodeName(fakeFolder + "/libunrar.so").constData(), RTLD_NOW);
+    QVERIFY2(fake, dlerror());
+    auto setup = reinterpret_cast<FakeRarSetupFunction>(dlsym(fake, "fakeUnrarSetup"));
+    Run run;
+    test::writeGoodBmp(run.folder.filePath("member.bmp"));
+    QFile memberFile(run.folder.filePath("member.bmp"));
+    QVERIFY(memberFile.open(QIODevice::ReadOnly));
+    const QByteArray member = memberFile.readAll();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(member.constData());
+    const auto size = static_cast<unsigned>(member.size());
+    FakeRarSetup s{};
+    s.missingVolumeAt = -1;
+    s.password = L"secret";
+    s.memberCount = 2;
+    s.members[0] = {"locked/a.bmp", size, size, 1, 0, bytes};
+    s.members[1] = {"b.bmp", size, size, 1, 0, bytes};
+    setup(&s);
+    const QString archive = run.folder.filePath("pictures.rar");
+    QFile(archive).open(QIODevice::WriteOnly);
+
+    StoredSettings stored = bmpSettings(false);
+    stored.application.SPI = fakeFolder;
+    Window w(test::englishStart(program_, run.settings(), stored), run);
+    w.window.dropPaths(control(w.window, 1013), {archive});
+    QCOMPARE(w.window.fileList().entries().size(), size_t{2});
+    int asked = 0;
+    QTimer typist;
+    connect(&typist, &QTimer::timeout, this, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      auto* field = dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("c2401")) : nullptr;
+      if (!field) return;
+      ++asked;
+      QTest::keyClicks(field, QStringLiteral("secret"));
+      QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("c1")), Qt::LeftButton);
+    });
+    typist.start(20);
+    QCOMPARE(w.convert().converted, 2);
+    typist.stop();
+    QCOMPARE(asked, 1);  // once per job
+    QCOMPARE(QDir(run.out()).entryList(QDir::Files), (QStringList{"a.bmp", "b.bmp"}));
+    dlclose(fake);
   }
 
   void outputsEqualTheHeadlessModes() {

@@ -88,7 +88,7 @@ __attribute__((visibility("default"))) int RARProcessFileW(void* handle, int ope
         return ERAR_EOPEN;
     }
     const unsigned n = m.delivered - k < sizeof chunk ? m.delivered - k : sizeof chunk;
-    for (unsigned i = 0; i < n; ++i) chunk[i] = fakeRarByte(index, k + i);
+    for (unsigned i = 0; i < n; ++i) chunk[i] = m.bytes ? m.bytes[k + i] : fakeRarByte(index, k + i);
     if (archive->callback(UCM_PROCESSDATA, archive->userData, reinterpret_cast<long>(chunk), n) < 0)
       return ERAR_UNKNOWN;
   }

@@ -11,6 +11,7 @@ struct FakeRarMember {
   unsigned delivered;     // bytes actually handed to the callback
   int encrypted;          // asks for the password before delivering
   unsigned sizeHigh;      // high 32 bits of the announced size
+  const unsigned char* bytes = nullptr;  // what is delivered; null for fakeRarByte's pattern
 };
 
 struct FakeRarSetup {
