@@ -340,24 +340,22 @@ bool prepareFiltered(Job& job, const uint8_t* rowsBase, int64_t sourceStride) {
 
 bool compressAndWrite(PngWriter& w, std::FILE* f, const uint8_t* filtered, uint64_t size,
                       Kind kind) {
-  // One call over the whole filtered image into a buffer of the worst-case size: no growth, no
-  // second pass, and about twice the pixel bytes held at once with the filtered data.
-  PixelBuffer out;
-  size_t compressed = 0;
-  switch (zlibCompress(w.level, kind != Kind::Palette, filtered, static_cast<size_t>(size), out,
-                       compressed)) {
-    case DeflateResult::Ok: break;
+  // The compressor hands the stream over in parts (one, or one per piece when it works on
+  // several threads); each becomes IDAT chunks, and a chunk holds at most 2^31 - 1 bytes.
+  const auto writeIdat = [f](const uint8_t* data, size_t length) {
+    size_t at = 0;
+    while (at < length) {
+      const size_t piece = std::min<size_t>(length - at, 0x7FFFFFFF);
+      writeChunk(f, "IDAT", data + at, static_cast<uint32_t>(piece));
+      at += piece;
+    }
+  };
+  switch (zlibCompress(w.level, kind != Kind::Palette, filtered, static_cast<size_t>(size), writeIdat)) {
+    case DeflateResult::Ok: return true;
     case DeflateResult::NoMemory: return fail(w, Status::NoMemory);
-    case DeflateResult::Failed: return fail(w, Status::DeflateError);
+    case DeflateResult::Failed: break;
   }
-  // A chunk holds at most 2^31 - 1 bytes; larger data continues in further IDAT chunks.
-  uint64_t at = 0;
-  do {
-    const uint64_t piece = std::min<uint64_t>(compressed - at, 0x7FFFFFFF);
-    writeChunk(f, "IDAT", out.data() + at, static_cast<uint32_t>(piece));
-    at += piece;
-  } while (at < compressed);
-  return true;
+  return fail(w, Status::DeflateError);
 }
 
 void writeComment(std::FILE* f, const std::string& comment) {
