@@ -76,3 +76,33 @@ bool pathEntryExists(const QString& path) {
 }
 
 }  // namespace velorin
+
+namespace velorin {
+
+bool forEachFolderChild(const QString& folder, const std::function<bool(const FolderChild&)>& visit) {
+  const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0) return false;
+  DIR* dir = fdopendir(folderFd);
+  if (!dir) {
+    ::close(folderFd);
+    return false;
+  }
+  while (const dirent* found = readdir(dir)) {
+    const char* raw = found->d_name;
+    if ((raw[0] == '.' && raw[1] == 0) || (raw[0] == '.' && raw[1] == '.' && raw[2] == 0)) continue;
+    FolderChild child;
+    if (found->d_type == DT_DIR) {
+      child.isFolder = true;
+    } else if (found->d_type == DT_UNKNOWN || found->d_type == DT_LNK) {
+      struct stat info {};
+      child.isFolder = fstatat(folderFd, raw, &info, 0) == 0 && S_ISDIR(info.st_mode);
+    }
+    child.name = QFile::decodeName(raw);
+    child.hidden = raw[0] == '.';
+    if (!visit(child)) break;
+  }
+  closedir(dir);
+  return true;
+}
+
+}  // namespace velorin

@@ -6,6 +6,7 @@
 #include <QStringView>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "imaging/file_time.h"
@@ -36,5 +37,20 @@ bool readDirectory(const QString& folder, QStringView pattern, std::vector<Direc
 // True when a directory entry of that name exists, whatever it is (a dangling link counts too, so
 // a new file is never written through it).
 bool pathEntryExists(const QString& path);
+
+}  // namespace velorin
+
+namespace velorin {
+
+// A folder's entries as the folder tree needs them: the name, whether it is a folder (links
+// followed) and whether the name is hidden. Reads the directory's type field and asks the file
+// system only when that is unknown or a link. visit returns false to stop early. False when the
+// folder cannot be read.
+struct FolderChild {
+  QString name;
+  bool isFolder = false;
+  bool hidden = false;
+};
+bool forEachFolderChild(const QString& folder, const std::function<bool(const FolderChild&)>& visit);
 
 }  // namespace velorin

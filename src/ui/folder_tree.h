@@ -1,38 +1,151 @@
-// The folder-tree panel on the left of the window: the user's folders and archives; choosing one
-// makes it the input.
+// The folder-tree panel on the left of the window: the desktop root (home, the mounted file
+// systems, "/") and the favourites root, filled lazily, kept current by folder watches, with a
+// worker thread that decides which folders show an expand button so a slow folder never blocks
+// the window.
 #pragma once
 
+#include <QHash>
+#include <QPointer>
+#include <QStringList>
+#include <QTreeView>
 #include <QWidget>
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/folder_watch.h"
 #include "ui/settings_page.h"
 
+class QAction;
+class QMenu;
+class QSocketNotifier;
+class QStandardItem;
+class QStandardItemModel;
+
 namespace velorin::ui {
+
+class TreeItem;
+
+// What decides a folder's children: shared read-only with the worker thread.
+struct TreeFilter {
+  bool showArchives = true;
+  bool showHidden = false;
+  QStringList archiveExtensions;  // ".zip", ".rar" when RAR is available, plug-in types
+  bool isArchive(const QString& name) const;
+};
 
 class FolderTree : public QWidget {
   Q_OBJECT
  public:
   explicit FolderTree(PageHost& host, QWidget* parent = nullptr);
+  ~FolderTree() override;
+
+  // Runs on the worker thread before each child check reads a folder (tests make it slow).
+  static std::function<void(const QString& folder)> childCheckHook;
+
+  // How the context menu runs; tests pick an entry instead.
+  std::function<QAction*(QMenu&)> menuRunner;
+
+  QTreeView* view() const { return view_; }
+  QStandardItemModel* model() const { return model_; }
 
   // Selects and expands path (a dropped path, or the input set elsewhere).
-  void selectPath(const QString& path) {}
+  void selectPath(const QString& path);
+  void showHidden(bool on);
+  void showArchives(bool on);
+  // The items drawn in the input and output fields' colours.
+  void setMarkedPaths(const QString& input, const QString& output);
   // Reloads the context-menu and tooltip texts after a language switch.
-  void relabel() {}
-  // Shows the tree options of host().settings() (ShowZip, DTExpand, FolderList).
-  void showSettings() {}
-  // Writes the folder list and its flags into host().settings() at shutdown.
-  void giveValues() {}
-  // Ends the change notifications before the window goes; called once at shutdown.
-  void stop() {}
+  void relabel();
+  // Shows the tree options of host().settings() (ShowZip, Hidden, DTExpand, FolderList).
+  void showSettings();
+  // Writes the folder list, its flags and the tree options into host().settings().
+  void giveValues();
+  // Ends the worker and the watches before the window goes; called once at shutdown.
+  void stop();
+
+  // Child checks queued or running, and results not yet applied.
+  int pendingChecks() const;
+  void addFavourite(const QString& path);
+  QStandardItem* itemForPath(const QString& path) const;
 
  signals:
-  // The user chose a folder or an archive in the tree: it becomes the input.
-  void folderChosen(const QString& path);
+  void inputChosen(const QString& path);
+  void outputChosen(const QString& path);
+  void errorMessage(int id);
 
  protected:
-  PageHost& host() const { return host_; }
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  friend class TreeItem;
+  struct Check {
+    quint64 id;
+    QString path;
+    std::shared_ptr<const TreeFilter> filter;
+  };
+  struct Result {
+    quint64 id;
+    bool hasChildren;
+    quint64 generation;
+  };
+
+  void buildRoots();
+  void populate(TreeItem* item);
+  void unpopulate(TreeItem* item);
+  TreeItem* makeChild(const QString& folder, const QString& name, bool isFolder);
+  void insertSorted(TreeItem* parent, TreeItem* child);
+  void queueCheck(TreeItem* item);
+  void discardChecks();
+  void requeueUnpopulated();
+  void workerLoop();
+  void applyResults();
+  void readEvents();
+  void forgetItem(TreeItem* item);
+  void choose(const QModelIndex& index, Qt::KeyboardModifiers modifiers);
+  void showMenu(const QPoint& position);
+  void updateCursor(Qt::KeyboardModifiers modifiers);
+  void refilter();
+  QList<TreeItem*> itemsShowing(const QString& folder) const;
+
   PageHost& host_;
+  QTreeView* view_ = nullptr;
+  QStandardItemModel* model_ = nullptr;
+  TreeItem* desktopRoot_ = nullptr;
+  TreeItem* favouritesRoot_ = nullptr;
+  struct Favourite {
+    QString path;
+    bool expandAtStart;
+  };
+  std::vector<Favourite> favourites_;
+  bool favouritesExpand_ = true;
+  bool desktopExpand_ = true;
+  bool built_ = false;
+  bool stopped_ = false;
+  std::shared_ptr<const TreeFilter> filter_;
+  QString markedInput_, markedOutput_;
+  Qt::KeyboardModifiers pressModifiers_;
+  bool mousePressed_ = false;
+
+  FolderEvents events_;
+  QSocketNotifier* eventNotifier_ = nullptr;
+  QHash<QString, QList<TreeItem*>> populatedByPath_;
+  QHash<quint64, TreeItem*> checking_;
+  quint64 nextCheckId_ = 1;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Check> queue_;
+  std::vector<Result> results_;
+  quint64 generation_ = 0;
+  bool running_ = false;
+  bool quit_ = false;
+  std::thread worker_;
 };
 
 }  // namespace velorin::ui

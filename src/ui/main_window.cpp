@@ -129,7 +129,9 @@ MainWindow::MainWindow(WindowStart start, QWidget* parent)
   treePanel_->setGeometry(0, 0, kTreeWidth, kClientHeight);
   tree_ = new FolderTree(*this, treePanel_);
   tree_->setGeometry(0, 0, kTreeWidth, kClientHeight);
-  connect(tree_, &FolderTree::folderChosen, this, &MainWindow::setInput);
+  connect(tree_, &FolderTree::inputChosen, this, &MainWindow::setInput);
+  connect(tree_, &FolderTree::outputChosen, this, &MainWindow::setOutput);
+  connect(tree_, &FolderTree::errorMessage, this, &MainWindow::showError);
 
   buildMainPanel();
 
@@ -343,6 +345,7 @@ void MainWindow::setInput(const QString& typed) {
   }
   inputField_->setPath(path);
   inputField_->remember(path);
+  tree_->setMarkedPaths(path, outputField_->path());
   notifyFileListChanged();
 }
 
@@ -350,6 +353,7 @@ void MainWindow::setOutput(const QString& path) {
   if (job_.isRunning()) return;
   outputField_->setPath(path);
   if (QFileInfo(path).isDir()) outputField_->remember(path);
+  tree_->setMarkedPaths(inputField_->path(), path);
 }
 
 void MainWindow::rebuildFileList() {
