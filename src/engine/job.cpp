@@ -16,6 +16,7 @@
 #include "formats/exif.h"
 #include "formats/input_file.h"
 #include "platform/atomic_file.h"
+#include "platform/directory.h"
 #include "platform/files.h"
 
 namespace velorin {
@@ -183,7 +184,7 @@ Placement placeOutput(JobRun& run, const JobInput& input, ConvertedEntry& conver
   } else {
     const QString name = outputFileName(run.rules, input.name, run.result.processed, exif);
     target = isUsableOutputName(run.outputFolder, name) ? joinPath(run.outputFolder, name) : QString();
-    if (!target.isEmpty() && entryExists(target)) {
+    if (!target.isEmpty() && pathEntryExists(target)) {
       if (taken == TakenOutputName::Skip) {
         placed.skipped = true;
         return placed;

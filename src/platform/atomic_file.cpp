@@ -121,11 +121,6 @@ bool PendingFile::replace(const QString& target, const QString& hidden, int& err
   return true;
 }
 
-bool entryExists(const QString& path) {
-  struct stat info;
-  return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
 void PendingFile::discard() {
   if (!hiddenName_.isEmpty()) ::unlink(hiddenName_.constData());
   if (fd_ >= 0) ::close(fd_);

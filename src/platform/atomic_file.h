@@ -44,9 +44,6 @@ class PendingFile {
   bool linked_ = false;
 };
 
-// Whether anything (a file, a folder, a dangling link) has the name path.
-bool entryExists(const QString& path);
-
 // Flushes a folder's entries to the disk; false when it cannot.
 bool syncFolder(const QString& folder);
 

@@ -36,7 +36,10 @@ bool matchesPattern(QStringView name, QStringView pattern) {
   return p == pattern.size();
 }
 
-bool readDirectory(const QString& folder, QStringView pattern, std::vector<DirectoryItem>& items) {
+// Calls visit(folderFd, entry) for every entry of folder but "." and ".."; visit returns false to
+// stop. False when the folder cannot be read.
+template <typename Visit>
+bool walkFolder(const QString& folder, Visit visit) {
   const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folderFd < 0) return false;
   DIR* dir = fdopendir(folderFd);
@@ -47,8 +50,17 @@ bool readDirectory(const QString& folder, QStringView pattern, std::vector<Direc
   while (const dirent* found = readdir(dir)) {
     const char* raw = found->d_name;
     if ((raw[0] == '.' && raw[1] == 0) || (raw[0] == '.' && raw[1] == '.' && raw[2] == 0)) continue;
+    if (!visit(folderFd, *found)) break;
+  }
+  closedir(dir);  // also closes folderFd
+  return true;
+}
+
+bool readDirectory(const QString& folder, QStringView pattern, std::vector<DirectoryItem>& items) {
+  return walkFolder(folder, [&](int folderFd, const dirent& found) {
+    const char* raw = found.d_name;
     const QString name = QFile::decodeName(raw);
-    if (!matchesPattern(name, pattern)) continue;
+    if (!matchesPattern(name, pattern)) return true;
     DirectoryItem item;
     item.name = name;
     if (raw[0] == '.') item.attributes |= kAttributeHidden;
@@ -62,12 +74,11 @@ bool readDirectory(const QString& folder, QStringView pattern, std::vector<Direc
         item.creationTime = times.creation;
       }
     } else if (fstatat(folderFd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-      continue;  // vanished while we were reading
+      return true;  // vanished while we were reading
     }
     items.push_back(std::move(item));
-  }
-  closedir(dir);  // also closes folderFd
-  return true;
+    return true;
+  });
 }
 
 bool pathEntryExists(const QString& path) {
@@ -80,29 +91,19 @@ bool pathEntryExists(const QString& path) {
 namespace velorin {
 
 bool forEachFolderChild(const QString& folder, const std::function<bool(const FolderChild&)>& visit) {
-  const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd < 0) return false;
-  DIR* dir = fdopendir(folderFd);
-  if (!dir) {
-    ::close(folderFd);
-    return false;
-  }
-  while (const dirent* found = readdir(dir)) {
-    const char* raw = found->d_name;
-    if ((raw[0] == '.' && raw[1] == 0) || (raw[0] == '.' && raw[1] == '.' && raw[2] == 0)) continue;
+  return walkFolder(folder, [&](int folderFd, const dirent& found) {
+    const char* raw = found.d_name;
     FolderChild child;
-    if (found->d_type == DT_DIR) {
+    if (found.d_type == DT_DIR) {
       child.isFolder = true;
-    } else if (found->d_type == DT_UNKNOWN || found->d_type == DT_LNK) {
+    } else if (found.d_type == DT_UNKNOWN || found.d_type == DT_LNK) {
       struct stat info {};
       child.isFolder = fstatat(folderFd, raw, &info, 0) == 0 && S_ISDIR(info.st_mode);
     }
     child.name = QFile::decodeName(raw);
     child.hidden = raw[0] == '.';
-    if (!visit(child)) break;
-  }
-  closedir(dir);
-  return true;
+    return visit(child);
+  });
 }
 
 }  // namespace velorin
