@@ -93,6 +93,10 @@ class HeadlessHost : public velorin::JobHost {
   }
   void entryFinished(const velorin::EntryReport& report) override {
     const QByteArray source = QFile::encodeName(report.source);
+    if (const QString damaged = velorin::damagedSourceText(report); !damaged.isEmpty()) {
+      clearProgressLine();
+      std::fprintf(stderr, "velorin: %s\n", QFile::encodeName(damaged).constData());
+    }
     if (report.converted) {
       if (!verbose_) return;
       clearProgressLine();
@@ -101,6 +105,10 @@ class HeadlessHost : public velorin::JobHost {
       return;
     }
     clearProgressLine();
+    if (const QString refused = velorin::refusedNameText(report); !refused.isEmpty()) {
+      std::fprintf(stderr, "velorin: %s\n", QFile::encodeName(refused).constData());
+      return;
+    }
     const std::string_view step = report.step;
     const char* what = step == "name"         ? "no free output name"
                        : step == "own source" ? "the output would replace its source; only --lossless may"
@@ -278,6 +286,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velorin: %s\n", qPrintable(message));
     return 2;
   }
+  if (!run.warning.isEmpty()) std::fprintf(stderr, "velorin: %s\n", QFile::encodeName(run.warning).constData());
   const velorin::ApplicationSettings& application = run.stored.application;
   options.settings = run.stored.conversion;
   options.LangFile = application.LangFile;

@@ -143,6 +143,7 @@ ConvertedEntry convertEntry(JobWorkspace& ws, const JobInput& input) {
     std::memcpy(converted.exifDateTime, ws.image.exifDateTime, sizeof converted.exifDateTime);
   converted.width = ws.image.workWidth;
   converted.height = ws.image.workHeight;
+  converted.damage = ws.damage;
   return converted;
 }
 
@@ -154,6 +155,8 @@ struct Placement {
   int error = 0;          // the system's reason for the failed step
   bool skipped = false;
   bool replacedSource = false;
+  QString refusedName;  // the generated name, when the name check refused it
+  const char* nameFault = "";
 };
 
 bool sameFile(const QString& a, const QString& b) {
@@ -179,12 +182,18 @@ Placement placeOutput(JobRun& run, const JobInput& input, ConvertedEntry& conver
   Placement placed;
   const TakenOutputName taken = run.context.options.takenName;
   bool replace = false;
+  const QString name = outputFileName(run.rules, input.name, run.result.processed, exif);
+  if (const char* fault = outputNameFault(run.outputFolder, name)) {
+    placed.step = "name";
+    placed.refusedName = name;
+    placed.nameFault = fault;
+    return placed;
+  }
   if (taken == TakenOutputName::NextFree) {
     target = makeOutputPath(run.rules, run.outputFolder, input.name, run.result.processed, exif);
   } else {
-    const QString name = outputFileName(run.rules, input.name, run.result.processed, exif);
-    target = isUsableOutputName(run.outputFolder, name) ? joinPath(run.outputFolder, name) : QString();
-    if (!target.isEmpty() && pathEntryExists(target)) {
+    target = joinPath(run.outputFolder, name);
+    if (pathEntryExists(target)) {
       if (taken == TakenOutputName::Skip) {
         placed.skipped = true;
         return placed;
@@ -249,6 +258,8 @@ void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) 
     const Placement placed = placeOutput(run, input, converted, exif, target);
     report.step = placed.step;
     report.systemError = placed.error;
+    report.refusedName = placed.refusedName;
+    report.nameFault = placed.nameFault;
     if (placed.skipped) {
       // The taken name stands for this entry's output: it counts as done, its source stays.
       ++run.result.converted;
@@ -267,7 +278,16 @@ void commitEntry(JobRun& run, const JobInput& input, ConvertedEntry& converted) 
           applyTimeStamps(target, input.entry->lastWriteTime, run.archiveTime, s.WrTimeCopy, s.CrTimeCopy);
         }
       }
-      if (run.deleteSources && !placed.replacedSource) removeSource(input.sourcePath, s.Recycle);
+      // A damaged source may be the only complete copy of the picture: it is never removed.
+      report.damage = converted.damage;
+      if (run.deleteSources && !placed.replacedSource) {
+        if (converted.damage.empty()) {
+          removeSource(input.sourcePath, s.Recycle);
+        } else {
+          report.sourceKept = true;
+          ++run.result.keptDamaged;
+        }
+      }
       ++run.result.converted;
       report.converted = true;
       report.outputPath = target;
@@ -340,7 +360,8 @@ void finishJob(JobRun& run) {
   const qsizetype converted = run.result.converted, selected = run.result.selected;
   if (context.options.EndMes) {
     host.showMessage({text_id::kEndReportCaption, language.text(text_id::kEndReportCaption),
-                      endReportText(language, converted, selected), MessageIcon::Information,
+                      endReportText(language, converted, selected, run.result.keptDamaged),
+                      MessageIcon::Information,
                       MessageButtons::Ok});
   } else {
     host.setTitle(endReportTitle(language, converted, selected));
@@ -456,10 +477,35 @@ QString endReportTitle(const LanguageModule& language, qsizetype converted, qsiz
          QLatin1Char(')');
 }
 
-QString endReportText(const LanguageModule& language, qsizetype converted, qsizetype selected) {
-  return language.text(text_id::kSelectedLabel) + QStringLiteral("  ") + QString::number(selected) +
-         QLatin1Char('\n') + language.text(text_id::kConvertedLabel) + QStringLiteral("  ") +
-         QString::number(converted);
+QString endReportText(const LanguageModule& language, qsizetype converted, qsizetype selected,
+                      qsizetype keptDamaged) {
+  QString text = language.text(text_id::kSelectedLabel) + QStringLiteral("  ") + QString::number(selected) +
+                 QLatin1Char('\n') + language.text(text_id::kConvertedLabel) + QStringLiteral("  ") +
+                 QString::number(converted);
+  if (keptDamaged > 0)
+    text += QLatin1Char('\n') + language.text(text_id::kKeptDamagedLabel) + QStringLiteral("  ") +
+            QString::number(keptDamaged);
+  return text;
+}
+
+QString damagedSourceText(const EntryReport& report) {
+  if (!report.converted || report.damage.empty()) return {};
+  return report.source + QStringLiteral(": damaged source (") + QString::fromStdString(report.damage) +
+         (report.sourceKept ? QStringLiteral("), kept") : QStringLiteral(")"));
+}
+
+QString refusedNameText(const EntryReport& report) {
+  if (report.refusedName.isEmpty()) return {};
+  // The name comes from the source's name and the settings: control characters are shown, not sent.
+  QString shown;
+  for (const QChar c : report.refusedName) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+      shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    else
+      shown += c;
+  }
+  return report.source + QStringLiteral(": the output name \"") + shown +
+         QStringLiteral("\" is not a valid file name (") + QLatin1String(report.nameFault) + QLatin1Char(')');
 }
 
 JobResult runListJob(JobContext& context, FileList& list, const QString& inputPathText,

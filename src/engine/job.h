@@ -40,6 +40,10 @@ struct EntryReport {
   const char* step = "";  // the step that failed after the conversion ("name", "copy", "own source")
   int systemError = 0;    // errno of the failed step, 0 when the system gave none
   bool skipped = false;   // the output name was taken and the run keeps existing outputs
+  std::string damage;     // a converted entry's source is damaged: its reader's words
+  bool sourceKept = false;  // the job would have removed the source, but kept it as damaged
+  QString refusedName;    // step "name": the generated name that failed the name check
+  const char* nameFault = "";  // and what is wrong with it
 };
 
 // What a job does when an entry's output name is taken.
@@ -102,6 +106,7 @@ struct JobResult {
   qsizetype converted = 0;
   bool cancelled = false;
   bool tagListFailed = false;
+  qsizetype keptDamaged = 0;  // converted entries whose damaged source the job did not remove
 };
 
 // Converts the selected entries of list. inputPathText is the input path as the user gave it.
@@ -130,7 +135,17 @@ QString inputMissingText(const LanguageModule& language, const QString& path);
 
 // The end report's title form: "<20303>    3/5 (<20402>/<20401>)".
 QString endReportTitle(const LanguageModule& language, qsizetype converted, qsizetype selected);
-// The end report's message form: "<20401>  5\n<20402>  3".
-QString endReportText(const LanguageModule& language, qsizetype converted, qsizetype selected);
+// The end report's message form: "<20401>  5\n<20402>  3", and when damaged sources were kept
+// instead of removed a third line "<20403>  1".
+QString endReportText(const LanguageModule& language, qsizetype converted, qsizetype selected,
+                      qsizetype keptDamaged = 0);
+
+// The headless mode's warning for a converted entry whose source is damaged, without the
+// program's name: "<source>: damaged source (<why>), kept" (", kept" when the job would have
+// removed it); empty for a whole source.
+QString damagedSourceText(const EntryReport& report);
+// The same for an entry whose generated output name failed the name check:
+// "<source>: the output name "<name>" is not a valid file name (<fault>)"; empty otherwise.
+QString refusedNameText(const EntryReport& report);
 
 }  // namespace velorin

@@ -33,6 +33,7 @@ struct ConvertedEntry {
   int32_t width = 0;
   int32_t height = 0;
   FailureReason failure;
+  std::string damage;  // why the source is damaged although it converted; empty when whole
 };
 
 struct JobRun {

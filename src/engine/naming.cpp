@@ -76,11 +76,16 @@ bool fitsPathLimits(const QString& folder, const QString& name) {
          QFile::encodeName(joinPath(folder, name)).size() <= kMaxPathBytes;
 }
 
-bool isUsableOutputName(const QString& folder, const QString& name) {
-  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) return false;
-  if (name.contains(QLatin1Char('/')) || name.contains(QChar(u'\0'))) return false;
-  return fitsPathLimits(folder, name);
+const char* outputNameFault(const QString& folder, const QString& name) {
+  if (name.isEmpty()) return "it is empty";
+  if (name == QLatin1String(".") || name == QLatin1String("..")) return "it names a folder";
+  if (name.contains(QLatin1Char('/'))) return "it holds a \"/\"";
+  if (name.contains(QChar(u'\0'))) return "it holds a NUL character";
+  if (!fitsPathLimits(folder, name)) return "it is too long";
+  return nullptr;
 }
+
+bool isUsableOutputName(const QString& folder, const QString& name) { return !outputNameFault(folder, name); }
 
 QString makeOutputPath(const NamingRules& rules, const QString& outputFolder, QStringView entryName,
                        int64_t processedCount, const char* exif) {

@@ -48,6 +48,9 @@ QString joinPath(const QString& folder, const QString& name);
 // The one check every generated file name passes before it is used: not empty, not "." or "..",
 // no "/" and no NUL (so it stays in folder), and within the file system's limits.
 bool isUsableOutputName(const QString& folder, const QString& name);
+// What that check finds wrong with name, in a few words ("it holds a \"/\""), or null when the
+// name is usable.
+const char* outputNameFault(const QString& folder, const QString& name);
 
 // The full output path of an entry in outputFolder, made free by resolveCollision; empty when the
 // name is not usable or no free name was found.

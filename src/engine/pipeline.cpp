@@ -228,6 +228,20 @@ bool decode(JobWorkspace& ws, FileType type, const std::filesystem::path* path,
   }
 }
 
+const std::string& readerDamage(const JobWorkspace& ws, FileType type) {
+  switch (type) {
+    case FileType::Bmp: return ws.bmpReader.damage;
+    case FileType::Png: return ws.pngReader.damage;
+    case FileType::Jpeg: return ws.jpegReader.damage;
+    case FileType::Tiff: return ws.tiffReader.damage;
+    case FileType::Gif: return ws.gifReader.damage;
+    default: {
+      static const std::string kNone;
+      return kNone;
+    }
+  }
+}
+
 Status readerStatus(const JobWorkspace& ws, FileType type) {
   switch (type) {
     case FileType::Bmp: return ws.bmpReader.status;
@@ -245,8 +259,10 @@ namespace {
 
 bool finishLoad(JobWorkspace& ws, FileType type, bool decoded, const QString& name,
                 const uint8_t* bytes, size_t length, const std::filesystem::path* path) {
+  ws.damage.clear();
   if (decoded) {
     takeReaderFacts(ws, type, bytes, length);
+    ws.damage = readerDamage(ws, type);
   } else {
     const Status status = type == FileType::Unknown || type == FileType::Unreadable
                               ? (type == FileType::Unknown ? Status::NotFormat : Status::Truncated)
@@ -602,6 +618,7 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
   const std::filesystem::path output(toFsPath(temporary.path()));
   if (!transformJpeg(transform, source.data(), source.size(), output))
     return fail(ws, "lossless transform", transform.status);
+  ws.damage = transform.damage;
   // The transform saw the source's components, so it knows whether greyscale changed colours.
   const bool turned = transform.transform != kTransformNone;
   const bool madeGrey = transform.forceGreyscale && transform.sourceIsColour;
@@ -639,6 +656,7 @@ std::string failureText(const FailureReason& failure) {
 
 bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath, PendingFile& result) {
   result.discard();
+  ws.damage.clear();
   // Declared first, so the share is given back after every block of the conversion.
   struct ReleaseAtEnd {
     MemoryReservation& reservation;

@@ -224,6 +224,7 @@ void executeTransform(j_decompress_ptr src, j_compress_ptr dst, const JpegTransf
 // The library calls of one transform. Only plain data lives in this frame, so the error exit's
 // longjmp skips no destructor.
 bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, JpegOutputTarget& target) {
+  r.damage.clear();
   jpeg_decompress_struct in;
   jpeg_compress_struct out;
   std::memset(&in, 0, sizeof in);
@@ -270,6 +271,7 @@ bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, JpegOu
   const bool ok = finishJpegOutput(&out, target);
   jpeg_destroy_compress(&out);
   jpeg_destroy_decompress(&in);
+  if (error.firstWarning[0]) r.damage = error.firstWarning;
   return ok;
 }
 
