@@ -112,6 +112,7 @@ class HeadlessHost : public velorin::JobHost {
     const std::string_view step = report.step;
     const char* what = step == "name"         ? "no free output name"
                        : step == "own source" ? "the output would replace its source; only --lossless may"
+                       : step == "damaged source" ? "the source is damaged, so its output does not replace it"
                        : step.empty()         ? nullptr
                                               : "cannot write the output";
     if (what && report.systemError)

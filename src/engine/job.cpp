@@ -204,6 +204,11 @@ Placement placeOutput(JobRun& run, const JobInput& input, ConvertedEntry& conver
         placed.step = "own source";
         return placed;
       }
+      // Not even losslessly: what a damaged source holds past its damage would be lost.
+      if (placed.replacedSource && !converted.damage.empty()) {
+        placed.step = "damaged source";
+        return placed;
+      }
       replace = true;
     }
   }

@@ -163,6 +163,16 @@ TEST_F(DamagedSources, TheLosslessRouteKeepsThemTooAndWithoutDeletingNothingIsSa
   result = run({q(in("cut.jpg"))});
   EXPECT_EQ(result.keptDamaged, 0);
   EXPECT_EQ(damagedSourceText(reportOf("cut.jpg")), q(in("cut.jpg")) + ": damaged source (premature end of JPEG file)");
+
+  // A run that replaces taken names does not replace a damaged source by its own output.
+  const std::vector<uint8_t> before = test::readBytes(in("cut.jpg"));
+  host.reports.clear();
+  options.takenName = TakenOutputName::Replace;
+  JobContext context{host, language, settings, options};
+  result = runPathJob(context, {q(in("cut.jpg"))}, q(folder_ / "in"));
+  EXPECT_EQ(result.converted, 0);
+  EXPECT_STREQ(reportOf("cut.jpg").step, "damaged source");
+  EXPECT_EQ(test::readBytes(in("cut.jpg")), before);
 }
 
 }  // namespace
