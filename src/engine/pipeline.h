@@ -89,6 +89,7 @@ struct JobWorkspace {
   FailureReason failure;
   // The running conversion's share of the memory budget, taken before its first block.
   MemoryReservation reservation;
+  int64_t reservedSourceBytes = 0;  // the part of it that holds the source's own bytes
 };
 
 // Fixes the plan from the settings and builds the processing tables. Null when memory runs out.
