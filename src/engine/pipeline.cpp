@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -122,11 +123,22 @@ constexpr size_t kMemberHeadBytes = 256 * 1024;
 // Reserves converting a picture of width x height plus sourceBytes already held for it.
 bool reserveConversion(JobWorkspace& ws, int64_t width, int64_t height, int64_t sourceBytes) {
   const int64_t need = conversionEstimate(width, height) + sourceBytes;
+  ws.reservedSourceBytes = sourceBytes;
   if (ws.reservation.reserve(need)) return true;
   ws.failure = {"load", Status::BadImage,
                 "needs " + byteSizeText(need) + " of memory, more than the memory limit of " +
                     byteSizeText(memoryBudget())};
   return false;
+}
+
+// Widens the reservation to a picture of width x height once its size is known, for sources whose
+// header gave none or a smaller one (plug-in formats): at once when the budget has room, else by
+// waiting as a new reservation would.
+bool reserveForPicture(JobWorkspace& ws, int64_t width, int64_t height) {
+  const int64_t need = conversionEstimate(width, height) + ws.reservedSourceBytes;
+  const int64_t held = ws.reservation.bytes();
+  return need <= held || ws.reservation.tryGrow(need - held) ||
+         reserveConversion(ws, width, height, ws.reservedSourceBytes);
 }
 
 bool reserveForFile(JobWorkspace& ws, const QString& path) {
@@ -268,8 +280,17 @@ bool finishLoad(JobWorkspace& ws, FileType type, bool decoded, const QString& na
                               ? (type == FileType::Unknown ? Status::NotFormat : Status::Truncated)
                               : readerStatus(ws, type);
     ws.pluginHost.pictureFailure = Status::Ok;
-    if (!pluginFolderSet(ws) || !loadWithPlugins(ws, name, bytes, length))
+    if (!pluginFolderSet(ws) || !loadWithPlugins(ws, name, bytes, length)) {
+      // A picture the budget refused keeps the budget's message.
+      if (!ws.failure.detail.empty()) return false;
       return fail(ws, "load", ws.pluginHost.pictureFailure != Status::Ok ? ws.pluginHost.pictureFailure : status);
+    }
+  }
+  // The header's estimate may have missed the picture's real size; the rest of the conversion is
+  // reserved for what was decoded.
+  if (!reserveForPicture(ws, ws.image.header.biWidth, std::abs(int64_t{ws.image.header.biHeight}))) {
+    ws.image.pixels.reset();
+    return false;
   }
   ws.image.takeWorkingValuesFromHeader();
   return true;
@@ -390,6 +411,10 @@ std::unique_ptr<JobWorkspace> createJobWorkspace(const ConversionSettings& setti
   ws->settings = settings;
   ws->plan = prepareJob(settings);
   ws->temporaryFolder = temporaryFolder();
+  JobWorkspace* workspace = ws.get();
+  ws->pluginHost.admitPicture = [workspace](int64_t width, int64_t height) {
+    return reserveForPicture(*workspace, width, height);
+  };
   if (!buildProcessingTables(ws->tables, processingSettingsOf(settings))) return nullptr;
   return ws;
 }

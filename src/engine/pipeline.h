@@ -92,6 +92,7 @@ struct JobWorkspace {
   std::string damage;
   // The running conversion's share of the memory budget, taken before its first block.
   MemoryReservation reservation;
+  int64_t reservedSourceBytes = 0;  // the part of it that holds the source's own bytes
 };
 
 // Fixes the plan from the settings and builds the processing tables. Null when memory runs out.

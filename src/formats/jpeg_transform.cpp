@@ -9,6 +9,7 @@
 #include "formats/exif.h"
 #include "formats/input_file.h"
 #include "formats/jpeg_library.h"
+#include "formats/jpeg_reader.h"
 #include "formats/output_file.h"
 
 #include <jerror.h>
@@ -245,6 +246,15 @@ bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, JpegOu
     for (int m = 0; m < 16; ++m) jpeg_save_markers(&in, JPEG_APP0 + m, 0xFFFF);
   const bool writeJfif = !(r.markerCopyOption == 2 && r.hasExif);
   jpeg_read_header(&in, TRUE);
+  // The coefficients of the whole picture are held at once: a header claiming far more than its
+  // data can describe is refused before they are allocated, as the reader refuses it.
+  if (!entropyDataPlausible(uint64_t{in.image_width} * in.image_height, in.src->bytes_in_buffer)) {
+    r.status = Status::BadImage;
+    r.message = "the data is far too short for the picture's size";
+    jpeg_destroy_compress(&out);
+    jpeg_destroy_decompress(&in);
+    return false;
+  }
   r.sourceComponents = in.num_components;
   r.sourceIsColour = in.jpeg_color_space == JCS_YCbCr && in.num_components == 3;
   if (r.resetOrientation) {
