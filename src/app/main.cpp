@@ -203,11 +203,9 @@ int runConvert(Options& options) {
   velorin::FileList list;
   list.setMemberLister(velorin::memberListerFor(archives));
   velorin::CollectedSources collected;
-  if (listJob) {
-    list.setInputPath(listInput, listOptions);
-    if (existing[0].kind == velorin::InputKind::Folder)
-      collected.skippedFolders = velorin::walkableSubFolderCount(listInput, listOptions);
-  } else {
+  if (listJob) list.setInputPath(listInput, listOptions);
+  // A single archive is listed by its list alone: a RAR listing may ask for a password.
+  if (!listJob || existing[0].kind == velorin::InputKind::Folder) {
     const velorin::ConversionSettings& s = options.settings;
     const QStringList outputs{outputFolder, s.MkDirAdd ? velorin::joinPath(outputFolder, s.MkDirStr) : outputFolder};
     collected = velorin::collectJobSources(existing, listOptions, archives, options.recursive, outputs);

@@ -86,17 +86,16 @@ class SourceCollector {
   void addFolder(const QString& folder, const QString& subFolder) {
     for (const QString& file : imageFilesOfFolder(folder, options_))
       collected_.sources.push_back({file, SourceKind::Folder, subFolder, {}, 0, false});
-    const QStringList children = walkableSubFolders(folder, options_);
-    if (!recursive_) {
-      collected_.skippedFolders += children.size();
-      return;
-    }
-    for (const QString& name : children) {
+    for (const QString& name : walkableSubFolders(folder, options_)) {
       const QString child = joinPath(folder, name);
       FileIdentity identity;
-      // Links may lead back up the tree or into the outputs of this very run.
-      if (!fileIdentity(child, identity) || skipped_.count(identity) || !visited_.insert(identity).second) continue;
-      addFolder(child, subFolder + name + QLatin1Char('/'));
+      // Links may lead back up the tree, or into the outputs of this very run.
+      if (!fileIdentity(child, identity) || skipped_.count(identity)) continue;
+      if (!recursive_) {
+        ++collected_.skippedFolders;
+      } else if (visited_.insert(identity).second) {
+        addFolder(child, subFolder + name + QLatin1Char('/'));
+      }
     }
   }
 
@@ -122,10 +121,6 @@ class SourceCollector {
 };
 
 }  // namespace
-
-qsizetype walkableSubFolderCount(const QString& folder, const ListOptions& options) {
-  return walkableSubFolders(folder, options).size();
-}
 
 CollectedSources collectJobSources(const std::vector<ClassifiedInput>& inputs, const ListOptions& options,
                                    const ArchiveAccess& access, bool recursive, const QStringList& skipFolders) {

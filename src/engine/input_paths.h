@@ -40,22 +40,19 @@ std::vector<ClassifiedInput> classifyInputs(const QStringList& paths, const Arch
 // The files of a folder as its file list takes them (list order), as paths inside folder.
 QStringList imageFilesOfFolder(const QString& folder, const ListOptions& options);
 
-// The sub-folders of folder that a recursive walk would enter (hidden ones only when options take
-// hidden items).
-qsizetype walkableSubFolderCount(const QString& folder, const ListOptions& options);
-
 // The sources of a job over several inputs.
 struct CollectedSources {
   std::vector<JobSource> sources;
   QStringList unreadableArchives;  // archives whose members could not be listed
-  qsizetype skippedFolders = 0;    // sub-folders left out because the walk was not recursive
+  qsizetype skippedFolders = 0;    // sub-folders a recursive walk would have entered
 };
 
 // Each file as it is; each archive as its members that options take, in list order, keeping their
 // folder parts when recursive; each folder as its image files, and when recursive those of every
-// sub-folder below it too, each with its sub-folder path from the folder given. A folder met
-// again (a link back up the tree) is walked once; a folder of skipFolders (the output folders)
-// is never entered, though it may be given itself.
+// sub-folder below it too, each with its sub-folder path from the folder given. Hidden
+// sub-folders are entered only when options take hidden items. A folder met again (a link back
+// up the tree) is walked once; a folder of skipFolders (the output folders) is never entered,
+// though it may be given itself.
 CollectedSources collectJobSources(const std::vector<ClassifiedInput>& inputs, const ListOptions& options,
                                    const ArchiveAccess& access, bool recursive, const QStringList& skipFolders);
 
