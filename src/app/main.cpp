@@ -104,13 +104,13 @@ class HeadlessHost : public velorin::JobHost {
     }
     clearProgressLine();
     const std::string_view step = report.step;
-    const char* what = step == "name"         ? "no free output name"
-                       : step == "own source" ? "the output would replace its source; only --lossless may"
-                       : step == "folder name" ? "its folder cannot be made inside the output folder"
+    const char* what = step == "name"           ? "no free output name"
+                       : step == "own source"   ? "the output would replace its source; only --lossless may"
+                       : step == "folder name"  ? "its folder cannot be made inside the output folder"
                        : step == "folder taken" ? "its output folder's name is taken by a file or a link"
-                       : step == "folder"     ? "cannot create its output folder"
-                       : step.empty()         ? nullptr
-                                              : "cannot write the output";
+                       : step == "folder"       ? "cannot create its output folder"
+                       : step.empty()           ? nullptr
+                                                : "cannot write the output";
     if (what && report.systemError)
       std::fprintf(stderr, "velorin: %s: %s: %s\n", source.constData(), what, std::strerror(report.systemError));
     else if (what)

@@ -37,7 +37,8 @@ struct EntryReport {
   QString outputPath;  // empty when the entry was not converted
   bool converted = false;
   FailureReason failure;  // when the conversion itself failed
-  const char* step = "";  // the step that failed after the conversion ("name", "copy", "own source")
+  const char* step = "";  // the step that failed after the conversion ("name", "copy", "own source",
+                          // "folder name", "folder taken", "folder": its output sub-folder)
   int systemError = 0;    // errno of the failed step, 0 when the system gave none
   bool skipped = false;   // the output name was taken and the run keeps existing outputs
 };
