@@ -37,7 +37,8 @@ struct EntryReport {
   QString outputPath;  // empty when the entry was not converted
   bool converted = false;
   FailureReason failure;  // when the conversion itself failed
-  // The step that failed after the conversion ("name", "copy", "own source", "damaged source").
+  // The step that failed after the conversion ("name", "copy", "own source", "damaged source";
+  // "folder name", "folder taken", "folder": its output sub-folder).
   const char* step = "";
   int systemError = 0;    // errno of the failed step, 0 when the system gave none
   bool skipped = false;   // the output name was taken and the run keeps existing outputs
@@ -117,9 +118,27 @@ JobResult runListJob(JobContext& context, FileList& list, const QString& inputPa
 // Converts files given by their paths.
 JobResult runPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder);
 
+// One source of a job over several: a file, or the members of an archive, with the folder below
+// the output folder its outputs go to.
+struct JobSource {
+  QString path;                          // the file, or the archive
+  SourceKind kind = SourceKind::Folder;  // Folder: path is one file
+  QString subFolder;                     // "a/b/" below the output folder, or empty
+  std::vector<FileEntry> members;        // an archive's members to convert, in order
+  FileTime archiveTime = 0;              // an archive's last-write time when it was listed
+  bool memberFolders = false;            // each member's folder part goes below subFolder too
+};
+
+// Converts the files and archive members of sources as one job: one count, one numbering, one tag
+// list. Missing output sub-folders are made as each output is committed, and an entry whose
+// sub-folder would leave the output folder, or reach through a link, fails.
+JobResult runSourcesJob(JobContext& context, const std::vector<JobSource>& sources, const QString& outputFolder);
+
 struct PreviewRow {
   QString source;  // the entry's name as the list shows it
   QString output;  // the output file name without folder
+  QString display;     // the entry as the job's reports name it
+  QString outputPath;  // the output as the job's reports name it
 };
 
 // The name preview of a list job: the same checks (the list is rebuilt silently when it changed),
@@ -130,6 +149,10 @@ JobResult previewListJob(JobContext& context, FileList& list, const QString& inp
 // The same for a path job.
 JobResult previewPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder,
                          std::vector<PreviewRow>& rows);
+
+// The same for a job over sources.
+JobResult previewSourcesJob(JobContext& context, const std::vector<JobSource>& sources,
+                            const QString& outputFolder, std::vector<PreviewRow>& rows);
 
 // The headless mode's report of an input that does not exist: "<path>: <30003>".
 QString inputMissingText(const LanguageModule& language, const QString& path);

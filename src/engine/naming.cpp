@@ -87,6 +87,17 @@ const char* outputNameFault(const QString& folder, const QString& name) {
 
 bool isUsableOutputName(const QString& folder, const QString& name) { return !outputNameFault(folder, name); }
 
+bool isUsableOutputFolderPath(const QString& folder, const QString& relative) {
+  if (relative.isEmpty()) return true;
+  if (!relative.endsWith(QLatin1Char('/'))) return false;
+  QString current = folder;
+  for (const QString& part : relative.chopped(1).split(QLatin1Char('/'))) {
+    if (!isUsableOutputName(current, part)) return false;
+    current = joinPath(current, part);
+  }
+  return true;
+}
+
 QString makeOutputPath(const NamingRules& rules, const QString& outputFolder, QStringView entryName,
                        int64_t processedCount, const char* exif) {
   const QString name = outputFileName(rules, entryName, processedCount, exif);

@@ -52,6 +52,11 @@ bool isUsableOutputName(const QString& folder, const QString& name);
 // name is usable.
 const char* outputNameFault(const QString& folder, const QString& name);
 
+// Whether a folder path below folder ("a/b/": parts ending in "/", as a walk or an archive member
+// gives it) has parts that each pass isUsableOutputName, so that it stays inside folder: an
+// absolute path, an empty part, "." and ".." all fail; "" passes.
+bool isUsableOutputFolderPath(const QString& folder, const QString& relative);
+
 // The full output path of an entry in outputFolder, made free by resolveCollision; empty when the
 // name is not usable or no free name was found.
 QString makeOutputPath(const NamingRules& rules, const QString& outputFolder, QStringView entryName,
