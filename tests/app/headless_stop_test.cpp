@@ -135,6 +135,23 @@ TEST_F(HeadlessStopTest, InterruptAbandonsTheConversionsInFlight) {
   EXPECT_EQ(names(temporary()), QStringList{});
 }
 
+TEST_F(HeadlessStopTest, ASecondInterruptEndsAtOnce) {
+  // The input is a named pipe nobody writes to: the first stop has to wait for its deadline.
+  const std::filesystem::path pipe = in() / "b.bmp";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  QProcess process;
+  start(process, {"--convert", "-f", "bmp", "-o", q(out()), q(pipe)});
+  QThread::msleep(500);
+  const auto pid = static_cast<pid_t>(process.processId());
+  ::kill(pid, SIGINT);
+  QThread::msleep(100);
+  ::kill(pid, SIGINT);
+  ASSERT_TRUE(process.waitForFinished(5000));
+  // Ended by the signal, as the shell expects of a program interrupted twice (status 130).
+  EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+  EXPECT_EQ(names(out()), QStringList{});
+}
+
 // The SOF's picture size of a whole JPEG, or 0 x 0 when it is no complete JPEG.
 std::pair<int, int> jpegSize(const std::vector<uint8_t>& b) {
   if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8 || b[b.size() - 2] != 0xFF || b[b.size() - 1] != 0xD9) return {};
