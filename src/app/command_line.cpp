@@ -310,7 +310,7 @@ QString helpText() {
       "  --input-format FMT   files a folder gives: all, bmp, png, jpeg, tiff, gif\n"
       "\n"
       "Outputs never replace a file unless --overwrite is given: a taken name gets \"+1\", ...\n"
-      "Ctrl-C stops after the files being converted; a second one ends at once.\n"
+      "Ctrl-C stops, abandoning the files being converted; a second one ends at once.\n"
       "Exit status: 0 every file converted, 1 some failed or the run was stopped, 2 usage or job\n"
       "error.\n");
   return text;

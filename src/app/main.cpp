@@ -4,12 +4,18 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include <thread>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string_view>
+#include <thread>
 
 #include "app/command_line.h"
+#include "app/progress_line.h"
 #include "app/window_mode.h"
 #include "engine/archive_members.h"
 #include "engine/file_list.h"
@@ -21,6 +27,7 @@
 #include "engine/naming.h"
 #include "engine/pipeline.h"
 #include "imaging/image.h"
+#include "imaging/stop_flag.h"
 #include "platform/huge_pages.h"
 #include "platform/paths.h"
 #include "platform/terminal.h"
@@ -28,8 +35,6 @@
 #include "sources/plugin_host.h"
 
 namespace {
-
-const char kInterruptNote[] = "\nvelorin: stopping after the files being converted\n";
 
 struct Options {
   velorin::ConversionSettings settings;
@@ -45,36 +50,35 @@ struct Options {
   bool recursive = false;
 };
 
-// The job's host on a terminal: progress on standard error, messages as text.
+// How long the conversions in flight get to give up after a stop request before the process
+// ends without them (a codec call that cannot be interrupted, such as one big compression piece).
+constexpr auto kStopDeadline = std::chrono::milliseconds(700);
+
+// The job's host on a terminal: progress on standard error, messages as text. Every line printed
+// while the job runs goes through the progress line, so that the two never mix.
 class HeadlessHost : public velorin::JobHost {
  public:
-  HeadlessHost(bool quiet, bool verbose) : quiet_(quiet), verbose_(verbose), drawProgress_(!quiet && velorin::standardErrorIsTerminal()) {}
+  HeadlessHost(bool quiet, bool verbose)
+      : quiet_(quiet),
+        verbose_(verbose),
+        progress_(!quiet && velorin::standardErrorIsTerminal(), [this] { onTick(); }) {}
 
-  void setProgressRange(qsizetype maximum) override { maximum_ = maximum; }
+  void setProgressRange(qsizetype maximum) override { progress_.start(maximum); }
   void setProgressPosition(qsizetype position) override {
-    if (!drawProgress_) return;
-    if (position == 0) {
-      std::fputs("\r\033[K", stderr);
-      return;
-    }
-    constexpr int kWidth = 30;
-    const int filled = maximum_ > 0 ? static_cast<int>(position * kWidth / maximum_) : kWidth;
-    std::fprintf(stderr, "\r[%.*s%*s] %lld/%lld", filled, "##############################",
-                 kWidth - filled, "", static_cast<long long>(position), static_cast<long long>(maximum_));
-    std::fflush(stderr);
+    if (position == 0) progress_.finish();
+    else progress_.setDone(position);
   }
   void setTitle(const QString& title) override { title_ = title; }
   void setCommandsEnabled(bool, const QString&) override {}
   bool showMessage(const velorin::JobMessage& message) override {
     switch (message.icon) {
       case velorin::MessageIcon::Error:
-        clearProgressLine();
-        std::fprintf(stderr, "velorin: %s\n", qPrintable(message.text));
+        print(stderr, "velorin: %s\n", qPrintable(message.text));
         return true;
       case velorin::MessageIcon::Question:
         return true;  // the only question is whether to stop after Ctrl-C: yes
       case velorin::MessageIcon::Information:
-        if (!quiet_) std::printf("%s\n", qPrintable(message.text));
+        if (!quiet_) print(stdout, "%s\n", qPrintable(message.text));
         return true;
     }
     return true;
@@ -83,32 +87,33 @@ class HeadlessHost : public velorin::JobHost {
   // Asked on the terminal without echo; without a terminal to ask on, the member fails.
   bool askPassword(QString& password) override {
     if (!velorin::standardInputIsTerminal()) return false;
-    clearProgressLine();
-    std::fputs("Password: ", stderr);
-    std::fflush(stderr);
+    progress_.printAbove([] { std::fputs("Password: ", stderr); }, true);
     QByteArray text;
     const bool typed = velorin::readLineWithoutEcho(text);
     std::fputs("\n", stderr);
+    progress_.release();
     if (!typed) return false;
     password = QString::fromLocal8Bit(text);
     return true;
   }
+  void commitStarting() override { committing_.lock(); }
+  void commitFinished() override { committing_.unlock(); }
+  void entryStarting(const QString& display) override { progress_.setCurrent(display); }
   void entryFinished(const velorin::EntryReport& report) override {
+    ++processed_;
     const QByteArray source = QFile::encodeName(report.source);
     if (const QString damaged = velorin::damagedSourceText(report); !damaged.isEmpty()) {
-      clearProgressLine();
-      std::fprintf(stderr, "velorin: %s\n", QFile::encodeName(damaged).constData());
+      print(stderr, "velorin: %s\n", QFile::encodeName(damaged).constData());
     }
     if (report.converted) {
-      if (!verbose_) return;
-      clearProgressLine();
-      std::printf("%s -> %s%s\n", source.constData(), QFile::encodeName(report.outputPath).constData(),
-                  report.skipped ? " (exists, skipped)" : "");
+      ++converted_;
+      if (verbose_)
+        print(stdout, "%s -> %s%s\n", source.constData(), QFile::encodeName(report.outputPath).constData(),
+              report.skipped ? " (exists, skipped)" : "");
       return;
     }
-    clearProgressLine();
     if (const QString refused = velorin::refusedNameText(report); !refused.isEmpty()) {
-      std::fprintf(stderr, "velorin: %s\n", QFile::encodeName(refused).constData());
+      print(stderr, "velorin: %s\n", QFile::encodeName(refused).constData());
       return;
     }
     const std::string_view step = report.step;
@@ -121,25 +126,56 @@ class HeadlessHost : public velorin::JobHost {
                        : step.empty()             ? nullptr
                                                   : "cannot write the output";
     if (what && report.systemError)
-      std::fprintf(stderr, "velorin: %s: %s: %s\n", source.constData(), what, std::strerror(report.systemError));
+      print(stderr, "velorin: %s: %s: %s\n", source.constData(), what, std::strerror(report.systemError));
     else if (what)
-      std::fprintf(stderr, "velorin: %s: %s\n", source.constData(), what);
+      print(stderr, "velorin: %s: %s\n", source.constData(), what);
     else
-      std::fprintf(stderr, "velorin: %s: %s\n", source.constData(), velorin::failureText(report.failure).c_str());
+      print(stderr, "velorin: %s: %s\n", source.constData(), velorin::failureText(report.failure).c_str());
   }
 
   const QString& title() const { return title_; }
 
+  // After a stop: how many were done, how many failed, how many were given up.
+  void reportStop() {
+    const long long total = progress_.total(), processed = processed_, converted = converted_;
+    print(stderr, "velorin: stopped: %lld of %lld files converted, %lld failed, %lld abandoned\n", converted, total,
+          processed - converted, total - processed);
+  }
+
  private:
-  void clearProgressLine() {
-    if (drawProgress_) std::fputs("\r\033[K", stderr);
+  template <typename... Arguments>
+  void print(std::FILE* stream, const char* format, Arguments... arguments) {
+    progress_.printAbove([&] { std::fprintf(stream, format, arguments...); });
+  }
+
+  // On the progress line's thread: the stop request is told at once, and when the conversions in
+  // flight have not given up by the deadline the process ends without them, once no output is
+  // half placed. Their temporary files have no names, so nothing of them is left.
+  void onTick() {
+    if (!velorin::interruptRequested()) return;
+    const auto now = velorin::ProgressLine::Clock::now();
+    if (!stopSeen_) {
+      stopSeen_ = true;
+      stopAt_ = now;
+      print(stderr, "%s", "velorin: stopping; the files being converted are abandoned\n");
+      return;
+    }
+    if (now - stopAt_ < kStopDeadline) return;
+    committing_.lock();  // held to the end: no commit starts after this
+    reportStop();
+    progress_.printAbove([] {});
+    std::_Exit(1);
   }
 
   bool quiet_;
   bool verbose_;
-  bool drawProgress_;
-  qsizetype maximum_ = 0;
+  std::mutex committing_;
+  std::atomic<long long> processed_ = 0;
+  std::atomic<long long> converted_ = 0;
+  bool stopSeen_ = false;  // on the progress line's thread only
+  velorin::ProgressLine::Clock::time_point stopAt_;
   QString title_;
+  velorin::ProgressLine progress_;  // last: its thread calls onTick until it is gone
 };
 
 // --set KEY=VALUE for the application settings a job reads; false when KEY is not one of them.
@@ -240,9 +276,15 @@ int runConvert(Options& options) {
     return someInputsMissing || static_cast<qsizetype>(rows.size()) < result.selected ? 1 : 0;
   }
 
-  velorin::installInterruptHandler(kInterruptNote);
+  // The first Ctrl-C abandons the conversions in flight; the host tells it and keeps the deadline.
+  velorin::installInterruptHandler(nullptr, &velorin::conversionStopFlag());
   const velorin::JobResult result = listJob ? velorin::runListJob(context, list, listInput, outputFolder)
                                             : velorin::runSourcesJob(context, collected.sources, outputFolder);
+  host.setProgressPosition(0);
+  if (result.cancelled && velorin::conversionStopRequested()) {
+    host.reportStop();
+    return 1;
+  }
   const bool everyFile = result.converted == result.selected && !result.cancelled && !someInputsMissing;
   const bool summary = options.verbose || !everyFile || velorin::standardErrorIsTerminal();
   if (result.errorId == 0 && !options.jobOptions.EndMes && !options.quiet && summary)

@@ -16,6 +16,7 @@
 #include "engine/naming.h"
 #include "formats/exif.h"
 #include "formats/input_file.h"
+#include "imaging/stop_flag.h"
 #include "platform/atomic_file.h"
 #include "platform/directory.h"
 #include "platform/files.h"
@@ -402,7 +403,13 @@ void runLoop(JobRun& run, const std::vector<JobInput>& inputs) {
   }
   for (const JobInput& input : inputs) {
     if (run.result.processed >= run.result.selected) break;
+    run.context.host.entryStarting(input.display);
     ConvertedEntry converted = convertEntry(*run.workspace, input);
+    // Stopped: the entry is abandoned, its temporary file goes with it.
+    if (conversionStopRequested()) {
+      run.result.cancelled = true;
+      break;
+    }
     commitEntry(run, input, converted);
     if (confirmCancel(run)) {
       run.result.cancelled = true;

@@ -73,6 +73,9 @@ class JobHost {
   virtual void clearPreview() {}
   // The file manager would want to know; nothing needs it here but a window may refresh.
   virtual void folderChanged(const QString& folder, FolderEvent event) {}
+  // The entry whose result comes next, before the job waits for it (its conversion may be long
+  // under way on another thread); display is what reports show.
+  virtual void entryStarting(const QString& display) {}
   virtual void entryFinished(const EntryReport& report) {}
   // Around the steps that put one output on disk and act on its source: a host that ends the
   // process early waits until the step is whole.
@@ -106,7 +109,7 @@ struct JobResult {
   qsizetype selected = 0;
   qsizetype processed = 0;
   qsizetype converted = 0;
-  bool cancelled = false;
+  bool cancelled = false;  // also when the conversions in flight were abandoned (conversionStopFlag)
   bool tagListFailed = false;
   qsizetype keptDamaged = 0;  // converted entries whose damaged source the job did not remove
 };

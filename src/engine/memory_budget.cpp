@@ -1,12 +1,14 @@
 #include "engine/memory_budget.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
+#include "imaging/stop_flag.h"
 #include "platform/system_memory.h"
 
 namespace velorin {
@@ -126,7 +128,9 @@ bool MemoryReservation::reserve(int64_t bytes) {
     const int64_t limit = b.limit();
     if (bytes > limit) return false;
     if (b.reserved + bytes <= limit) break;
-    b.released.wait(lock);
+    // A stop request cannot notify; a conversion waiting for memory looks at it now and then.
+    if (conversionStopRequested()) return false;
+    b.released.wait_for(lock, std::chrono::milliseconds(50));
   }
   b.reserved += bytes;
   bytes_ = bytes;

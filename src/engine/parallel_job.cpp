@@ -2,6 +2,7 @@
 // upcoming entries into temporary files while this thread commits the results in list order with
 // the very function the one-at-a-time loop uses. Only the committing thread talks to the host.
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 
 #include "engine/job_run.h"
+#include "imaging/stop_flag.h"
 
 namespace velorin {
 
@@ -118,16 +120,22 @@ void runParallelLoop(JobRun& run, const std::vector<JobInput>& inputs, int worke
 
   size_t index = 0;
   for (; index < queue.count; ++index) {
+    run.context.host.entryStarting(inputs[index].display);
     ConvertedEntry result;
     if (threads.empty()) {
       result = convertEntry(*run.workspace, inputs[index]);
     } else {
+      // A stop request comes from a signal, which cannot notify: it is looked at while waiting.
+      constexpr auto kStopPoll = std::chrono::milliseconds(50);
       std::unique_lock lock(queue.mutex);
-      queue.resultReady.wait(lock, [&] { return queue.results[index].ready; });
+      while (!queue.results[index].ready && !conversionStopRequested())
+        queue.resultReady.wait_for(lock, kStopPoll);
+      if (conversionStopRequested()) break;
       result = std::move(queue.results[index].result);
       queue.results[index].ready = false;
       queue.committed = index + 1;
     }
+    if (conversionStopRequested()) break;  // abandoned, with its temporary file
     queue.workAvailable.notify_all();
     commitEntry(run, inputs[index], result);
     if (confirmCancel(run)) {
@@ -136,7 +144,9 @@ void runParallelLoop(JobRun& run, const std::vector<JobInput>& inputs, int worke
       break;
     }
   }
+  if (conversionStopRequested()) run.result.cancelled = true;
   stopAndJoin(queue, threads);
+  if (conversionStopRequested()) return;  // nothing more is committed; the slots take their files along
 
   // Stopped: what finished right after the last commit is committed too, in order, up to the first
   // entry that never started; the temporary files of anything later go with their slots.

@@ -3,14 +3,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "formats/exif.h"
 #include "formats/icc_profile.h"
 #include "formats/jpeg_transform.h"
 #include "imaging/resample.h"
+#include "imaging/stop_flag.h"
 #include "platform/atomic_file.h"
 #include "platform/files.h"
 #include "platform/fs_path.h"
@@ -115,6 +118,23 @@ ProcessingSettings processingSettingsOf(const ConversionSettings& s) {
 bool fail(JobWorkspace& ws, const char* stage, Status status) {
   ws.failure = {stage, status, {}};
   return false;
+}
+
+// The writers' statuses for a file they could not create or complete.
+bool isInputOutputStatus(Status status) { return status == Status::CannotCreate || status == Status::CannotWrite; }
+
+// A failure the system gave a reason for (errno); without one it is an ordinary failure.
+bool failWithReason(JobWorkspace& ws, const char* stage, Status status, int error) {
+  ws.failure = {stage, status, {}, error};
+  return false;
+}
+
+// A source the readers cannot open gets the system's reason up front: they only say "cannot be
+// opened". Pipes and devices are left to the readers, since opening one just to look may take
+// the data or the writer's end away.
+bool checkReadable(JobWorkspace& ws, const QString& path) {
+  const int error = sourceReadError(path);
+  return error == 0 || failWithReason(ws, "load", Status::Truncated, error);
 }
 
 // How much of a member is inflated to learn its type and size before the whole is.
@@ -280,6 +300,7 @@ bool finishLoad(JobWorkspace& ws, FileType type, bool decoded, const QString& na
                               ? (type == FileType::Unknown ? Status::NotFormat : Status::Truncated)
                               : readerStatus(ws, type);
     ws.pluginHost.pictureFailure = Status::Ok;
+    if (conversionStopRequested()) return fail(ws, "load", status);
     if (!pluginFolderSet(ws) || !loadWithPlugins(ws, name, bytes, length)) {
       // A picture the budget refused keeps the budget's message.
       if (!ws.failure.detail.empty()) return false;
@@ -300,8 +321,7 @@ bool finishLoad(JobWorkspace& ws, FileType type, bool decoded, const QString& na
 
 bool loadFromPath(JobWorkspace& ws, const QString& path) {
   ws.failure = {};
-  if (!QFileInfo::exists(path)) return fail(ws, "load", Status::Truncated);
-  if (!reserveForFile(ws, path)) return false;
+  if (!checkReadable(ws, path) || !reserveForFile(ws, path)) return false;
   ws.image.resetSideInformation();
   prepareReaders(ws);
   const std::filesystem::path fsPath(toFsPath(path));
@@ -461,7 +481,7 @@ class SourceBytes {
   // open, inside a reservation of the conversion's estimate; the failure is set when false.
   bool openReserved(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath) {
     if (ws.sourceKind != SourceKind::Folder && entry) return extractReserved(ws, *entry, member_);
-    if (!reserveForFile(ws, sourcePath)) return false;
+    if (!checkReadable(ws, sourcePath) || !reserveForFile(ws, sourcePath)) return false;
     return file_.open(toFsPath(sourcePath)) ||
            fail(ws, "load", Status::Truncated);
   }
@@ -639,10 +659,13 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
   JpegTransform transform;
   setJpegTransformRequest(transform, rotation, ws.plan.greyscale, s.Marker, s.Progressive);
   PendingFile temporary;
-  if (!temporary.create(ws.temporaryFolder)) return fail(ws, "temporary file", Status::CannotCreate);
+  if (!temporary.create(ws.temporaryFolder))
+    return failWithReason(ws, "temporary file", Status::CannotCreate, errno);
   const std::filesystem::path output(toFsPath(temporary.path()));
+  errno = 0;
   if (!transformJpeg(transform, source.data(), source.size(), output))
-    return fail(ws, "lossless transform", transform.status);
+    return failWithReason(ws, "lossless transform", transform.status,
+                          isInputOutputStatus(transform.status) ? errno : 0);
   ws.damage = transform.damage;
   // The transform saw the source's components, so it knows whether greyscale changed colours.
   const bool turned = transform.transform != kTransformNone;
@@ -675,6 +698,13 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
 }  // namespace
 
 std::string failureText(const FailureReason& failure) {
+  if (failure.systemError != 0) {
+    const std::string_view stage = failure.stage;
+    const char* what = stage == "load"             ? "cannot read the file"
+                       : stage == "temporary file" ? "cannot create a temporary file"
+                                                   : "cannot write the output";
+    return std::string(what) + ": " + std::strerror(failure.systemError);
+  }
   return std::string(failure.stage) + " failed: " +
          (failure.detail.empty() ? std::string(statusText(failure.status)) : failure.detail);
 }
@@ -693,13 +723,18 @@ bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& source
   if (!(fromArchive ? loadFromEntry(ws, *entry) : loadFromPath(ws, sourcePath))) return false;
 
   PendingFile temporary;
-  bool ok = temporary.create(ws.temporaryFolder);
-  if (!ok) fail(ws, "temporary file", Status::CannotCreate);
+  bool ok = !conversionStopRequested() && temporary.create(ws.temporaryFolder);
+  if (!ok) failWithReason(ws, "temporary file", Status::CannotCreate, errno);
   if (ok && !processImage(ws.image, ws.tables)) ok = fail(ws, "processing", Status::NoMemory);
-  if (ok)
-    ok = writeOutput(ws, toFsPath(temporary.path()), entry,
-                     sourcePath);
+  if (ok && !conversionStopRequested()) {
+    // A writer that fails on a full disk or a lost folder leaves the system's reason in errno;
+    // anything set before the write must not pass for it.
+    errno = 0;
+    ok = writeOutput(ws, toFsPath(temporary.path()), entry, sourcePath);
+    if (!ok && isInputOutputStatus(ws.failure.status)) ws.failure.systemError = errno;
+  }
   ws.image.pixels.reset();
+  if (conversionStopRequested()) ok = false;
   if (ok) result = std::move(temporary);
   return ok;
 }

@@ -55,9 +55,11 @@ struct FailureReason {
   const char* stage = "";  // "load", "temporary file", "processing", "write"
   Status status = Status::Ok;
   std::string detail;  // said instead of the status's own text when set
+  int systemError = 0;  // errno of a failed read or write, 0 when the system gave none
 };
 
-// "load failed: not a file of this format", for reports.
+// "load failed: not a file of this format", or with the system's reason "cannot read the file:
+// Permission denied", for reports.
 std::string failureText(const FailureReason& failure);
 
 // Everything one job (or one preview) needs, allocated as a whole and owned by its runner; two

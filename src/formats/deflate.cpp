@@ -1,5 +1,7 @@
 #include "formats/deflate.h"
 
+#include "imaging/stop_flag.h"
+
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -218,8 +220,12 @@ DeflateResult zlibCompressInPieces(int libdeflateLevel, const uint8_t* in, size_
       {
         std::unique_lock lock(mutex);
         if (!c && failure == DeflateResult::Ok) failure = DeflateResult::NoMemory;
+        if (conversionStopRequested() && failure == DeflateResult::Ok) failure = DeflateResult::Failed;
         changed.wait(lock, [&] { return failure != DeflateResult::Ok || next >= count || next < emitted + window; });
-        if (failure != DeflateResult::Ok || next >= count) return;
+        if (failure != DeflateResult::Ok || next >= count) {
+          changed.notify_all();  // a failure set here must wake the writer too
+          return;
+        }
         k = next++;
       }
       const size_t start = k * length;

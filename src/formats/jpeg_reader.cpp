@@ -5,6 +5,7 @@
 #include "formats/exif.h"
 #include "formats/icc_profile.h"
 #include "formats/jpeg_library.h"
+#include "imaging/stop_flag.h"
 
 namespace velorin {
 
@@ -104,14 +105,14 @@ bool decodeStream(JpegReader& reader) {
     for (int k = 0; k < 256; ++k)
       for (int v = 0; v < 256; ++v) product[k << 8 | v] = static_cast<uint8_t>(k * v / 255);
     JSAMPARRAY buffer = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, width * 4, 1);
-    while (cinfo.output_scanline < height) {
+    while (cinfo.output_scanline < height && !conversionStopRequested()) {
       const JDIMENSION y = cinfo.output_scanline;
       if (jpeg_read_scanlines(&cinfo, buffer, 1) != 1) break;
       cmykToBgr(buffer[0], bottom + stride * (height - 1 - y), width, product);
     }
   } else {
     // Grey and blue-green-red rows need no conversion: decode straight into the record.
-    while (cinfo.output_scanline < height) {
+    while (cinfo.output_scanline < height && !conversionStopRequested()) {
       JSAMPROW row = bottom + stride * (height - 1 - cinfo.output_scanline);
       if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
     }

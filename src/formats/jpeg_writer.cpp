@@ -8,6 +8,7 @@
 #include "formats/icc_profile.h"
 #include "formats/jpeg_library.h"
 #include "formats/output_file.h"
+#include "imaging/stop_flag.h"
 
 namespace velorin {
 
@@ -73,10 +74,14 @@ bool encodeStream(JpegWriter& w, const uint8_t* rows, uint32_t stride,
                       static_cast<unsigned>(length));
   }
   const uint8_t* row = rows + static_cast<size_t>(stride) * (cinfo.image_height - 1);
-  while (cinfo.next_scanline < cinfo.image_height) {
+  while (cinfo.next_scanline < cinfo.image_height && !conversionStopRequested()) {
     JSAMPROW pointer = const_cast<JSAMPROW>(row);
     jpeg_write_scanlines(&cinfo, &pointer, 1);
     row -= stride;
+  }
+  if (cinfo.next_scanline < cinfo.image_height) {  // abandoned
+    jpeg_destroy_compress(&cinfo);
+    return false;
   }
   jpeg_finish_compress(&cinfo);
   const bool ok = finishJpegOutput(&cinfo, target);

@@ -10,6 +10,7 @@
 #include "formats/adam7.h"
 #include "formats/crc32.h"
 #include "formats/deflate.h"
+#include "imaging/stop_flag.h"
 #include "formats/icc_profile.h"
 #include "formats/output_file.h"
 #include "formats/png_simd.h"
@@ -318,6 +319,7 @@ bool prepareFiltered(Job& job, const uint8_t* rowsBase, int64_t sourceStride) {
     std::memset(job.rowBuffers, 0, 6 * job.rowBufferSize);
     const size_t rowBytes = static_cast<size_t>(columns) * bpp;
     for (int64_t r = 0; r < passHeight; ++r) {
+      if (conversionStopRequested()) return fail(w, Status::CannotWrite);
       const uint8_t* in = rowsBase + (c.height - 1 - (pass.startRow + r * pass.rowStep)) * sourceStride;
       uint8_t* raw = job.rows.current + 1;
       if (bpp == 3) {

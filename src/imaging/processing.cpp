@@ -1,5 +1,7 @@
 #include "imaging/processing.h"
 
+#include "imaging/stop_flag.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -101,7 +103,7 @@ bool processImage(WorkingImage& image, const ProcessingTables& tables) {
   if (turn == RotationKind::None && !tone && s.RszOpt == 0 && strength == 0) return true;
   if (!isConsistent(image) || !tablesReady(tables)) return false;
 
-  if (!rotateWorkingImage(image, turn)) return false;
+  if (!rotateWorkingImage(image, turn) || conversionStopRequested()) return false;
 
   // A tone step may change the transparent colour's value, so no writer may mark it any more.
   if (s.HgmOpt) {
@@ -124,7 +126,8 @@ bool processImage(WorkingImage& image, const ProcessingTables& tables) {
     image.hasTransparency = false;
   }
 
-  if (!resizeWorkingImage(image, s.RszOpt, s.RszSize, s.Round10)) return false;
+  if (conversionStopRequested() || !resizeWorkingImage(image, s.RszOpt, s.RszSize, s.Round10)) return false;
+  if (conversionStopRequested()) return false;
   if (strength != 0 && !unsharpMask(image, tables.unsharp, strength)) return false;
   return true;
 }

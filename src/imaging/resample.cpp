@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "imaging/processing.h"
+#include "imaging/stop_flag.h"
 
 namespace velorin {
 
@@ -66,6 +67,7 @@ bool verticalPass(const uint8_t* source, int32_t width, int32_t n, int32_t m, Si
     EnlargementPlan plan;
     planEnlargement(n, m, plan);
     for (int32_t k = 0; k < m; ++k) {
+      if (conversionStopRequested()) return false;
       const uint8_t* a = sourceRow(plan.whole[k]);
       uint8_t* out = sink.row(k);
       if (!plan.interpolate[k]) {
@@ -92,6 +94,7 @@ bool verticalPass(const uint8_t* source, int32_t width, int32_t n, int32_t m, Si
 
   int32_t next = 0;  // the next source row to add
   for (size_t j = 0; j < plan.closeAt.size(); ++j) {
+    if (conversionStopRequested()) return false;
     const int32_t closing = plan.closeAt[j];
     for (; next < closing; ++next) {
       const uint8_t* row = sourceRow(next);
@@ -224,9 +227,11 @@ bool resampleChecked(Resampler& rs, int32_t newWidth, int32_t newHeight) {
   if (!planHorizontal(width, newWidth, plan)) return false;
   if (newHeight == height) {
     const uint64_t sourceStride = stride24(width);
-    for (int32_t y = 0; y < height; ++y)
+    for (int32_t y = 0; y < height; ++y) {
+      if (conversionStopRequested()) return false;
       horizontalRow(plan, rs.sourcePixels + static_cast<size_t>(y) * sourceStride,
                     rs.destinationPixels + static_cast<size_t>(y) * destinationStride);
+    }
     return true;
   }
   // Vertical first, a row at a time.

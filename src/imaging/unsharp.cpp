@@ -5,6 +5,7 @@
 #include <new>
 
 #include "imaging/processing.h"
+#include "imaging/stop_flag.h"
 
 namespace velorin {
 
@@ -74,6 +75,7 @@ bool unsharpMask(WorkingImage& image, const UnsharpTables& tables, int32_t k) {
   const uint8_t* clamp = tables.clamp.data() - kClampLow;
 
   for (int32_t y = 0; y < height; ++y) {
+    if (conversionStopRequested()) return false;
     if (y > 0) {
       const uint8_t* entering = sourceRow(y + 2);
       const uint8_t* leaving = sourceRow(y - 3);

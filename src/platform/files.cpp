@@ -73,3 +73,19 @@ bool fileIdentity(const QString& path, FileIdentity& identity) {
 bool removeFile(const QString& path) { return ::unlink(QFile::encodeName(path).constData()) == 0; }
 
 }  // namespace velorin
+
+namespace velorin {
+
+int sourceReadError(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  struct stat info {};
+  if (::stat(name.constData(), &info) != 0) return errno;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (!S_ISREG(info.st_mode)) return 0;
+  const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+
+}  // namespace velorin

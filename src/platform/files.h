@@ -28,6 +28,10 @@ bool copyFileReplacing(const QString& source, const QString& target);
 
 bool removeFile(const QString& path);
 
+// Why the file at path cannot be read as a source: errno (EISDIR for a folder), or 0 when it
+// opens or is a pipe or device, which is not opened just to look.
+int sourceReadError(const QString& path);
+
 // The device and inode of the file at path (links followed), so that two names of one file can
 // be told apart from two files; false when it cannot be examined.
 struct FileIdentity {

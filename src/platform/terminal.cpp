@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,9 +14,11 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 const char* interruptNote = nullptr;
+std::atomic<bool>* stopFlag = nullptr;
 
 void onInterrupt(int) {
   interrupted = 1;
+  if (stopFlag) stopFlag->store(true);
   if (interruptNote) {
     [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, interruptNote, std::strlen(interruptNote));
   }
@@ -43,8 +46,9 @@ bool readLineWithoutEcho(QByteArray& line) {
   return true;
 }
 
-void installInterruptHandler(const char* note) {
+void installInterruptHandler(const char* note, std::atomic<bool>* stop) {
   interruptNote = note;
+  stopFlag = stop;
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
@@ -54,5 +58,11 @@ void installInterruptHandler(const char* note) {
 }
 
 bool interruptRequested() { return interrupted != 0; }
+
+int standardErrorColumns() {
+  winsize size {};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 }  // namespace velorin

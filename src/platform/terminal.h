@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 
+#include <atomic>
+
 namespace velorin {
 
 bool standardInputIsTerminal();
@@ -12,9 +14,13 @@ bool standardErrorIsTerminal();
 // removed. False at the end of the input.
 bool readLineWithoutEcho(QByteArray& line);
 
-// The first SIGINT writes note (it must stay valid) to standard error and sets the flag that
-// interruptRequested reads; a second SIGINT ends the program at once, as if none was caught.
-void installInterruptHandler(const char* note);
+// The first SIGINT (SIGTERM, SIGHUP) writes note (it must stay valid; null for none) to standard
+// error and sets the flag that interruptRequested reads, and stop too when given; a second one
+// ends the program at once, as if none was caught.
+void installInterruptHandler(const char* note, std::atomic<bool>* stop = nullptr);
 bool interruptRequested();
+
+// The width of the terminal on standard error in characters, 0 when it is none or cannot tell.
+int standardErrorColumns();
 
 }  // namespace velorin
