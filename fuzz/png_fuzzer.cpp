@@ -1,14 +1,11 @@
 // Feeds arbitrary bytes to the PNG reader; any crash or out-of-bounds access is a bug. The last
 // byte picks the background options, so both compositing routes are reached.
+#include "budget.h"
 #include "formats/png_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The reader may rightly allocate gigabytes for a header that asks for them; keep the
-  // fuzzer's memory to images of at most 16 megapixels.
-  if (size >= 24) {
-    const uint64_t width = velorin::loadBe32(data + 16), height = velorin::loadBe32(data + 20);
-    if (width * height > (uint64_t{1} << 24)) return 0;
-  }
+  velorin::MemoryReservation reservation;
+  if (!velorin::fuzz::reserveForHeader(data, size, reservation)) return 0;
   velorin::PngReader reader;
   const uint8_t options = size ? data[size - 1] : 0;
   reader.preferFileBackground = options & 1;

@@ -18,6 +18,7 @@
 #include "engine/job_setup.h"
 #include "engine/language.h"
 #include "engine/memory_budget.h"
+#include "engine/naming.h"
 #include "engine/pipeline.h"
 #include "imaging/image.h"
 #include "platform/huge_pages.h"
@@ -41,6 +42,7 @@ struct Options {
   bool quiet = false;
   bool verbose = false;
   bool makeOutputFolder = false;
+  bool recursive = false;
 };
 
 // The job's host on a terminal: progress on standard error, messages as text.
@@ -93,6 +95,10 @@ class HeadlessHost : public velorin::JobHost {
   }
   void entryFinished(const velorin::EntryReport& report) override {
     const QByteArray source = QFile::encodeName(report.source);
+    if (const QString damaged = velorin::damagedSourceText(report); !damaged.isEmpty()) {
+      clearProgressLine();
+      std::fprintf(stderr, "velorin: %s\n", QFile::encodeName(damaged).constData());
+    }
     if (report.converted) {
       if (!verbose_) return;
       clearProgressLine();
@@ -101,11 +107,19 @@ class HeadlessHost : public velorin::JobHost {
       return;
     }
     clearProgressLine();
+    if (const QString refused = velorin::refusedNameText(report); !refused.isEmpty()) {
+      std::fprintf(stderr, "velorin: %s\n", QFile::encodeName(refused).constData());
+      return;
+    }
     const std::string_view step = report.step;
-    const char* what = step == "name"         ? "no free output name"
-                       : step == "own source" ? "the output would replace its source; only --lossless may"
-                       : step.empty()         ? nullptr
-                                              : "cannot write the output";
+    const char* what = step == "name"             ? "no free output name"
+                       : step == "own source"     ? "the output would replace its source; only --lossless may"
+                       : step == "damaged source" ? "the source is damaged, so its output does not replace it"
+                       : step == "folder name"    ? "its folder cannot be made inside the output folder"
+                       : step == "folder taken"   ? "its output folder's name is taken by a file or a link"
+                       : step == "folder"         ? "cannot create its output folder"
+                       : step.empty()             ? nullptr
+                                                  : "cannot write the output";
     if (what && report.systemError)
       std::fprintf(stderr, "velorin: %s: %s: %s\n", source.constData(), what, std::strerror(report.systemError));
     else if (what)
@@ -186,8 +200,9 @@ int runConvert(Options& options) {
                  QFile::encodeName(options.outputFolder).constData(), std::strerror(errno));
     return 2;
   }
-  // A single folder or archive is a list job over its files or members.
-  const bool listJob = existing.size() == 1 && velorin::isListSource(existing[0].kind);
+  // A single folder or archive is a list job over its files or members; anything else, or a walk
+  // through sub-folders, one job over every file and member.
+  const bool listJob = !options.recursive && existing.size() == 1 && velorin::isListSource(existing[0].kind);
   const QString listInput = existing[0].path;
   const QString outputFolder = !options.outputFolder.isEmpty()
                                    ? options.outputFolder
@@ -196,30 +211,38 @@ int runConvert(Options& options) {
   archives.askPassword = [&host](QString& password) { return host.askPassword(password); };
   velorin::FileList list;
   list.setMemberLister(velorin::memberListerFor(archives));
-  QStringList paths;
-  if (listJob) {
-    list.setInputPath(listInput, listOptions);
-  } else {
-    for (const velorin::ClassifiedInput& input : existing)
-      paths << (input.kind == velorin::InputKind::Folder ? velorin::imageFilesOfFolder(input.path, listOptions)
-                                                         : QStringList{input.path});
+  velorin::CollectedSources collected;
+  if (listJob) list.setInputPath(listInput, listOptions);
+  // A single archive is listed by its list alone: a RAR listing may ask for a password.
+  if (!listJob || existing[0].kind == velorin::InputKind::Folder) {
+    const velorin::ConversionSettings& s = options.settings;
+    const QStringList outputs{outputFolder, s.MkDirAdd ? velorin::joinPath(outputFolder, s.MkDirStr) : outputFolder};
+    collected = velorin::collectJobSources(existing, listOptions, archives, options.recursive, outputs);
+    for (const QString& archive : collected.unreadableArchives) {
+      std::fprintf(stderr, "velorin: %s: cannot read the archive\n", QFile::encodeName(archive).constData());
+      someInputsMissing = true;
+    }
   }
+  if (collected.skippedFolders > 0 && !options.quiet)
+    std::fprintf(stderr, "velorin: %lld sub-folder%s skipped; -r converts them too\n",
+                 static_cast<long long>(collected.skippedFolders), collected.skippedFolders == 1 ? "" : "s");
 
   if (options.dryRun) {
     std::vector<velorin::PreviewRow> rows;
     const velorin::JobResult result =
         listJob ? velorin::previewListJob(context, list, listInput, outputFolder, rows)
-                : velorin::previewPathJob(context, paths, outputFolder, rows);
+                : velorin::previewSourcesJob(context, collected.sources, outputFolder, rows);
+    // The names as the run's -v reports them.
     for (const velorin::PreviewRow& row : rows)
-      std::printf("%s -> %s\n", QFile::encodeName(row.source).constData(),
-                  QFile::encodeName(row.output).constData());
+      std::printf("%s -> %s\n", QFile::encodeName(row.display).constData(),
+                  QFile::encodeName(row.outputPath).constData());
     if (result.errorId != 0) return 2;
     return someInputsMissing || static_cast<qsizetype>(rows.size()) < result.selected ? 1 : 0;
   }
 
   velorin::installInterruptHandler(kInterruptNote);
   const velorin::JobResult result = listJob ? velorin::runListJob(context, list, listInput, outputFolder)
-                                            : velorin::runPathJob(context, paths, outputFolder);
+                                            : velorin::runSourcesJob(context, collected.sources, outputFolder);
   const bool everyFile = result.converted == result.selected && !result.cancelled && !someInputsMissing;
   const bool summary = options.verbose || !everyFile || velorin::standardErrorIsTerminal();
   if (result.errorId == 0 && !options.jobOptions.EndMes && !options.quiet && summary)
@@ -247,12 +270,12 @@ int main(int argc, char** argv) {
     std::fputs(qPrintable(velorin::versionText()), stdout);
     return 0;
   }
-  if (line.recursive) return usageError(QStringLiteral("--recursive: walking sub-folders is not available yet"));
   Options options;
   options.quiet = line.quiet;
   options.verbose = line.verbose && !line.quiet;
   options.dryRun = line.dryRun;
   options.makeOutputFolder = line.makeOutputFolder;
+  options.recursive = line.recursive;
   options.outputFolder = line.outputFolder;
   options.inputs = line.inputs;
   if (line.memoryLimit > 0) velorin::setMemoryBudget(line.memoryLimit);
@@ -278,6 +301,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velorin: %s\n", qPrintable(message));
     return 2;
   }
+  if (!run.warning.isEmpty()) std::fprintf(stderr, "velorin: %s\n", QFile::encodeName(run.warning).constData());
   const velorin::ApplicationSettings& application = run.stored.application;
   options.settings = run.stored.conversion;
   options.LangFile = application.LangFile;

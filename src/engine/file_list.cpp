@@ -124,6 +124,12 @@ QString containerPathFor(const QString& path, const std::function<bool(const QSt
   return folderOfPath(path);
 }
 
+void keepListedMembers(std::vector<FileEntry>& members, const ListOptions& options) {
+  std::erase_if(members, [&](const FileEntry& member) { return !memberPassesFilter(member.name, options); });
+  for (FileEntry& member : members) member.selected = true;
+  std::stable_sort(members.begin(), members.end(), entryComesBefore);
+}
+
 bool entryComesBefore(const FileEntry& a, const FileEntry& b) {
   if (a.folder.isEmpty() != b.folder.isEmpty()) return a.folder.isEmpty();
   if (!a.folder.isEmpty()) {
@@ -198,12 +204,8 @@ void FileList::buildFromFolder(const ListOptions& options) {
 void FileList::buildFromArchive(const ListOptions& options) {
   std::vector<FileEntry> members;
   if (!memberLister_ || !memberLister_(kind_, inputPath_, members)) return;
-  entries_.reserve(members.size());
-  for (FileEntry& member : members) {
-    if (!memberPassesFilter(member.name, options)) continue;
-    member.selected = true;
-    entries_.push_back(std::move(member));
-  }
+  keepListedMembers(members, options);
+  entries_ = std::move(members);
   FileTimes times;
   if (!entries_.empty() && readFileTimes(inputPath_, times)) archiveTime_ = times.lastWrite;
 }

@@ -49,6 +49,9 @@ QString containerPathFor(const QString& path, const std::function<bool(const QSt
 using MemberLister = std::function<bool(SourceKind kind, const QString& archivePath,
                                         std::vector<FileEntry>& members)>;
 
+// Keeps the members of an archive that a list with options takes, in list order.
+void keepListedMembers(std::vector<FileEntry>& members, const ListOptions& options);
+
 // Sorting order of the list: entries without a folder part first, then by folder part, then by
 // name, all in logical order.
 bool entryComesBefore(const FileEntry& a, const FileEntry& b);

@@ -37,9 +37,15 @@ struct EntryReport {
   QString outputPath;  // empty when the entry was not converted
   bool converted = false;
   FailureReason failure;  // when the conversion itself failed
-  const char* step = "";  // the step that failed after the conversion ("name", "copy", "own source")
+  // The step that failed after the conversion ("name", "copy", "own source", "damaged source";
+  // "folder name", "folder taken", "folder": its output sub-folder).
+  const char* step = "";
   int systemError = 0;    // errno of the failed step, 0 when the system gave none
   bool skipped = false;   // the output name was taken and the run keeps existing outputs
+  std::string damage;     // a converted entry's source is damaged: its reader's words
+  bool sourceKept = false;  // the job would have removed the source, but kept it as damaged
+  QString refusedName;    // step "name": the generated name that failed the name check
+  const char* nameFault = "";  // and what is wrong with it
 };
 
 // What a job does when an entry's output name is taken.
@@ -102,6 +108,7 @@ struct JobResult {
   qsizetype converted = 0;
   bool cancelled = false;
   bool tagListFailed = false;
+  qsizetype keptDamaged = 0;  // converted entries whose damaged source the job did not remove
 };
 
 // Converts the selected entries of list. inputPathText is the input path as the user gave it.
@@ -111,9 +118,27 @@ JobResult runListJob(JobContext& context, FileList& list, const QString& inputPa
 // Converts files given by their paths.
 JobResult runPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder);
 
+// One source of a job over several: a file, or the members of an archive, with the folder below
+// the output folder its outputs go to.
+struct JobSource {
+  QString path;                          // the file, or the archive
+  SourceKind kind = SourceKind::Folder;  // Folder: path is one file
+  QString subFolder;                     // "a/b/" below the output folder, or empty
+  std::vector<FileEntry> members;        // an archive's members to convert, in order
+  FileTime archiveTime = 0;              // an archive's last-write time when it was listed
+  bool memberFolders = false;            // each member's folder part goes below subFolder too
+};
+
+// Converts the files and archive members of sources as one job: one count, one numbering, one tag
+// list. Missing output sub-folders are made as each output is committed, and an entry whose
+// sub-folder would leave the output folder, or reach through a link, fails.
+JobResult runSourcesJob(JobContext& context, const std::vector<JobSource>& sources, const QString& outputFolder);
+
 struct PreviewRow {
   QString source;  // the entry's name as the list shows it
   QString output;  // the output file name without folder
+  QString display;     // the entry as the job's reports name it
+  QString outputPath;  // the output as the job's reports name it
 };
 
 // The name preview of a list job: the same checks (the list is rebuilt silently when it changed),
@@ -125,12 +150,26 @@ JobResult previewListJob(JobContext& context, FileList& list, const QString& inp
 JobResult previewPathJob(JobContext& context, const QStringList& paths, const QString& outputFolder,
                          std::vector<PreviewRow>& rows);
 
+// The same for a job over sources.
+JobResult previewSourcesJob(JobContext& context, const std::vector<JobSource>& sources,
+                            const QString& outputFolder, std::vector<PreviewRow>& rows);
+
 // The headless mode's report of an input that does not exist: "<path>: <30003>".
 QString inputMissingText(const LanguageModule& language, const QString& path);
 
 // The end report's title form: "<20303>    3/5 (<20402>/<20401>)".
 QString endReportTitle(const LanguageModule& language, qsizetype converted, qsizetype selected);
-// The end report's message form: "<20401>  5\n<20402>  3".
-QString endReportText(const LanguageModule& language, qsizetype converted, qsizetype selected);
+// The end report's message form: "<20401>  5\n<20402>  3", and when damaged sources were kept
+// instead of removed a third line "<20403>  1".
+QString endReportText(const LanguageModule& language, qsizetype converted, qsizetype selected,
+                      qsizetype keptDamaged = 0);
+
+// The headless mode's warning for a converted entry whose source is damaged, without the
+// program's name: "<source>: damaged source (<why>), kept" (", kept" when the job would have
+// removed it); empty for a whole source.
+QString damagedSourceText(const EntryReport& report);
+// The same for an entry whose generated output name failed the name check:
+// "<source>: the output name "<name>" is not a valid file name (<fault>)"; empty otherwise.
+QString refusedNameText(const EntryReport& report);
 
 }  // namespace velorin

@@ -22,6 +22,9 @@ struct JobInput {
   QString sourcePath;                // the file, or the archive for a member
   QString name;                      // the name the output is named from
   QString display;                   // what reports show
+  SourceKind kind = SourceKind::Folder;  // an archive's kind for a member
+  QString subFolder;                 // "a/b/" below the job's output folder, or empty
+  FileTime archiveTime = 0;          // a member's archive's time when it was listed
 };
 
 // What a conversion leaves for the committer once its workspace has moved on to another entry.
@@ -33,6 +36,7 @@ struct ConvertedEntry {
   int32_t width = 0;
   int32_t height = 0;
   FailureReason failure;
+  std::string damage;  // why the source is damaged although it converted; empty when whole
 };
 
 struct JobRun {
@@ -41,7 +45,7 @@ struct JobRun {
   SourceKind kind = SourceKind::Folder;
   QString inputFolder;  // list job from a folder
   QString archivePath;  // list job from an archive
-  FileTime archiveTime = 0;  // list job from an archive: the archive's time when it was listed
+  bool readsRar = false;  // some input is a RAR member: one loaded library, one entry at a time
   QString outputFolder;
   bool createdSubFolder = false;
   bool deleteSources = false;
@@ -60,6 +64,9 @@ void prepareWorkspace(JobWorkspace& workspace, SourceKind kind, const QString& a
                       const JobOptions& options);
 // A RAR source: one library load for the workspace's life and one password, asked through prompt.
 void keepRarForJob(JobWorkspace& workspace, PasswordPrompt prompt);
+
+// Points workspace at the source input is read from (its archive, or none for a file).
+void useSourceOf(JobWorkspace& workspace, const JobInput& input);
 
 // Converts one input in workspace; the result no longer refers to the workspace.
 ConvertedEntry convertEntry(JobWorkspace& workspace, const JobInput& input);

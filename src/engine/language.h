@@ -25,6 +25,7 @@ constexpr int kCancelQuestion = 20304;
 constexpr int kJobRunningTitle = 20400;
 constexpr int kSelectedLabel = 20401;
 constexpr int kConvertedLabel = 20402;
+constexpr int kKeptDamagedLabel = 20403;
 constexpr int kErrorCaption = 30000;
 constexpr int kNoMemory = 30001;
 constexpr int kInputMissing = 30003;
@@ -34,6 +35,7 @@ constexpr int kNothingSelected = 30006;
 constexpr int kListChanged = 30008;
 constexpr int kCannotWriteTagList = 30009;
 constexpr int kCannotConvertFile = 30010;
+constexpr int kSettingsTrouble = 30011;
 }  // namespace text_id
 
 // Texts are at most this many characters, as the window's controls expect.

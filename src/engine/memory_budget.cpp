@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "platform/system_memory.h"
 
@@ -78,11 +79,12 @@ bool tiffDimensions(const ByteReader& read, bool bigEndian, int64_t& width, int6
   const uint64_t ifd = u32(head + 4);
   uint8_t countBytes[2];
   if (!readExactly(read, ifd, countBytes, 2)) return false;
-  const uint32_t count = std::min<uint32_t>(u16(countBytes), 1024);
+  // Every entry, as the reader takes the size from wherever it stands; at most 768 KiB.
+  std::vector<uint8_t> entries(12 * size_t{u16(countBytes)});
+  if (!readExactly(read, ifd + 2, entries.data(), entries.size())) return false;
   width = height = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint8_t entry[12];
-    if (!readExactly(read, ifd + 2 + 12 * uint64_t{i}, entry, 12)) break;
+  for (size_t at = 0; at < entries.size(); at += 12) {
+    const uint8_t* entry = entries.data() + at;
     const uint32_t tag = u16(entry);
     if (tag != 256 && tag != 257) continue;
     const uint32_t type = u16(entry + 2);

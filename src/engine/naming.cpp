@@ -76,10 +76,26 @@ bool fitsPathLimits(const QString& folder, const QString& name) {
          QFile::encodeName(joinPath(folder, name)).size() <= kMaxPathBytes;
 }
 
-bool isUsableOutputName(const QString& folder, const QString& name) {
-  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) return false;
-  if (name.contains(QLatin1Char('/')) || name.contains(QChar(u'\0'))) return false;
-  return fitsPathLimits(folder, name);
+const char* outputNameFault(const QString& folder, const QString& name) {
+  if (name.isEmpty()) return "it is empty";
+  if (name == QLatin1String(".") || name == QLatin1String("..")) return "it names a folder";
+  if (name.contains(QLatin1Char('/'))) return "it holds a \"/\"";
+  if (name.contains(QChar(u'\0'))) return "it holds a NUL character";
+  if (!fitsPathLimits(folder, name)) return "it is too long";
+  return nullptr;
+}
+
+bool isUsableOutputName(const QString& folder, const QString& name) { return !outputNameFault(folder, name); }
+
+bool isUsableOutputFolderPath(const QString& folder, const QString& relative) {
+  if (relative.isEmpty()) return true;
+  if (!relative.endsWith(QLatin1Char('/'))) return false;
+  QString current = folder;
+  for (const QString& part : relative.chopped(1).split(QLatin1Char('/'))) {
+    if (!isUsableOutputName(current, part)) return false;
+    current = joinPath(current, part);
+  }
+  return true;
 }
 
 QString makeOutputPath(const NamingRules& rules, const QString& outputFolder, QStringView entryName,

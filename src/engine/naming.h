@@ -48,6 +48,14 @@ QString joinPath(const QString& folder, const QString& name);
 // The one check every generated file name passes before it is used: not empty, not "." or "..",
 // no "/" and no NUL (so it stays in folder), and within the file system's limits.
 bool isUsableOutputName(const QString& folder, const QString& name);
+// What that check finds wrong with name, in a few words ("it holds a \"/\""), or null when the
+// name is usable.
+const char* outputNameFault(const QString& folder, const QString& name);
+
+// Whether a folder path below folder ("a/b/": parts ending in "/", as a walk or an archive member
+// gives it) has parts that each pass isUsableOutputName, so that it stays inside folder: an
+// absolute path, an empty part, "." and ".." all fail; "" passes.
+bool isUsableOutputFolderPath(const QString& folder, const QString& relative);
 
 // The full output path of an entry in outputFolder, made free by resolveCollision; empty when the
 // name is not usable or no free name was found.

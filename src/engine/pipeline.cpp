@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -122,11 +123,22 @@ constexpr size_t kMemberHeadBytes = 256 * 1024;
 // Reserves converting a picture of width x height plus sourceBytes already held for it.
 bool reserveConversion(JobWorkspace& ws, int64_t width, int64_t height, int64_t sourceBytes) {
   const int64_t need = conversionEstimate(width, height) + sourceBytes;
+  ws.reservedSourceBytes = sourceBytes;
   if (ws.reservation.reserve(need)) return true;
   ws.failure = {"load", Status::BadImage,
                 "needs " + byteSizeText(need) + " of memory, more than the memory limit of " +
                     byteSizeText(memoryBudget())};
   return false;
+}
+
+// Widens the reservation to a picture of width x height once its size is known, for sources whose
+// header gave none or a smaller one (plug-in formats): at once when the budget has room, else by
+// waiting as a new reservation would.
+bool reserveForPicture(JobWorkspace& ws, int64_t width, int64_t height) {
+  const int64_t need = conversionEstimate(width, height) + ws.reservedSourceBytes;
+  const int64_t held = ws.reservation.bytes();
+  return need <= held || ws.reservation.tryGrow(need - held) ||
+         reserveConversion(ws, width, height, ws.reservedSourceBytes);
 }
 
 bool reserveForFile(JobWorkspace& ws, const QString& path) {
@@ -228,6 +240,20 @@ bool decode(JobWorkspace& ws, FileType type, const std::filesystem::path* path,
   }
 }
 
+const std::string& readerDamage(const JobWorkspace& ws, FileType type) {
+  switch (type) {
+    case FileType::Bmp: return ws.bmpReader.damage;
+    case FileType::Png: return ws.pngReader.damage;
+    case FileType::Jpeg: return ws.jpegReader.damage;
+    case FileType::Tiff: return ws.tiffReader.damage;
+    case FileType::Gif: return ws.gifReader.damage;
+    default: {
+      static const std::string kNone;
+      return kNone;
+    }
+  }
+}
+
 Status readerStatus(const JobWorkspace& ws, FileType type) {
   switch (type) {
     case FileType::Bmp: return ws.bmpReader.status;
@@ -245,15 +271,26 @@ namespace {
 
 bool finishLoad(JobWorkspace& ws, FileType type, bool decoded, const QString& name,
                 const uint8_t* bytes, size_t length, const std::filesystem::path* path) {
+  ws.damage.clear();
   if (decoded) {
     takeReaderFacts(ws, type, bytes, length);
+    ws.damage = readerDamage(ws, type);
   } else {
     const Status status = type == FileType::Unknown || type == FileType::Unreadable
                               ? (type == FileType::Unknown ? Status::NotFormat : Status::Truncated)
                               : readerStatus(ws, type);
     ws.pluginHost.pictureFailure = Status::Ok;
-    if (!pluginFolderSet(ws) || !loadWithPlugins(ws, name, bytes, length))
+    if (!pluginFolderSet(ws) || !loadWithPlugins(ws, name, bytes, length)) {
+      // A picture the budget refused keeps the budget's message.
+      if (!ws.failure.detail.empty()) return false;
       return fail(ws, "load", ws.pluginHost.pictureFailure != Status::Ok ? ws.pluginHost.pictureFailure : status);
+    }
+  }
+  // The header's estimate may have missed the picture's real size; the rest of the conversion is
+  // reserved for what was decoded.
+  if (!reserveForPicture(ws, ws.image.header.biWidth, std::abs(int64_t{ws.image.header.biHeight}))) {
+    ws.image.pixels.reset();
+    return false;
   }
   ws.image.takeWorkingValuesFromHeader();
   return true;
@@ -374,6 +411,10 @@ std::unique_ptr<JobWorkspace> createJobWorkspace(const ConversionSettings& setti
   ws->settings = settings;
   ws->plan = prepareJob(settings);
   ws->temporaryFolder = temporaryFolder();
+  JobWorkspace* workspace = ws.get();
+  ws->pluginHost.admitPicture = [workspace](int64_t width, int64_t height) {
+    return reserveForPicture(*workspace, width, height);
+  };
   if (!buildProcessingTables(ws->tables, processingSettingsOf(settings))) return nullptr;
   return ws;
 }
@@ -602,6 +643,7 @@ bool convertLossless(JobWorkspace& ws, const FileEntry* entry, const QString& so
   const std::filesystem::path output(toFsPath(temporary.path()));
   if (!transformJpeg(transform, source.data(), source.size(), output))
     return fail(ws, "lossless transform", transform.status);
+  ws.damage = transform.damage;
   // The transform saw the source's components, so it knows whether greyscale changed colours.
   const bool turned = transform.transform != kTransformNone;
   const bool madeGrey = transform.forceGreyscale && transform.sourceIsColour;
@@ -639,6 +681,7 @@ std::string failureText(const FailureReason& failure) {
 
 bool convertFile(JobWorkspace& ws, const FileEntry* entry, const QString& sourcePath, PendingFile& result) {
   result.discard();
+  ws.damage.clear();
   // Declared first, so the share is given back after every block of the conversion.
   struct ReleaseAtEnd {
     MemoryReservation& reservation;

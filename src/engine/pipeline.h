@@ -87,8 +87,12 @@ struct JobWorkspace {
   PluginHost pluginHost;  // its folder follows pluginFolder; the job fills the disabled list
 
   FailureReason failure;
+  // Why the last loaded or transformed source is damaged although it converted (its reader's
+  // words); empty when it was whole. A damaged source is never removed after its conversion.
+  std::string damage;
   // The running conversion's share of the memory budget, taken before its first block.
   MemoryReservation reservation;
+  int64_t reservedSourceBytes = 0;  // the part of it that holds the source's own bytes
 };
 
 // Fixes the plan from the settings and builds the processing tables. Null when memory runs out.

@@ -54,7 +54,7 @@ int TrialSession::open(FileList& list, const QString& inputPathText, const Conve
 bool TrialSession::convert(qsizetype index, TrialPicture& picture) {
   failure_ = {};
   if (!workspace_ || index < 0 || index >= static_cast<qsizetype>(list_->entries().size())) {
-    failure_ = {"load", Status::NotFormat};
+    failure_ = {"load", Status::NotFormat, {}};
     return false;
   }
   const FileEntry& entry = list_->entries()[static_cast<size_t>(index)];

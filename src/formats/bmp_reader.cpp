@@ -71,9 +71,10 @@ bool copyDirect(BmpReader& r, uint64_t pixelOffset, int bits, uint64_t size) {
                                               h.biYPelsPerMeter);
   if (status != Status::Ok) return fail(r, status);
   if (bits == 8) copyPalette(record, r.dataStart + paletteStart(r), palette, 256);
-  // A short tail stays zero.
+  // A short tail stays zero, and the source counts as damaged.
   const uint64_t copy = std::min<uint64_t>(size, r.length() - pixelOffset);
   std::memcpy(record.pixels.data(), r.dataStart + pixelOffset, copy);
+  if (copy < size) r.damage = "the pixel data end before the picture does";
   return true;
 }
 
@@ -134,6 +135,7 @@ bool convertMasks(BmpReader& r, uint64_t pixelOffset, int bits) {
   const Channel blue = channelOf(blueMask), green = channelOf(greenMask), red = channelOf(redMask);
   if (blue.bits >= 32 || green.bits >= 32 || red.bits >= 32) {
     r.status = Status::Truncated;  // a channel this wide cannot be scaled: pixels stay zero
+    r.damage = "a colour mask is too wide to be read";
     return true;
   }
 

@@ -74,13 +74,16 @@ bool skipSubBlocks(const uint8_t*& p, const uint8_t* end) {
 }
 
 // Joins the image data sub-blocks into one buffer sized to the data. An input that ends where a
-// size byte should be ends the data; a block running past the input is refused.
-Status gatherData(const uint8_t*& p, const uint8_t* end, PixelBuffer& gathered) {
+// size byte should be ends the data (cutShort is then set); a block running past the input is
+// refused.
+Status gatherData(const uint8_t*& p, const uint8_t* end, PixelBuffer& gathered, bool& cutShort) {
   uint64_t total = 0;
+  cutShort = true;
   for (const uint8_t* q = p; q < end;) {
     const size_t size = *q++;
     if (size == 0) {
       if (total == 0) return Status::NotFormat;
+      cutShort = false;
       break;
     }
     if (size > static_cast<size_t>(end - q)) return Status::NotFormat;
@@ -172,16 +175,20 @@ bool decodeImage(GifReader& r, const uint8_t* p, uint8_t* globalTable) {
   const int minimumCodeSize = *p++;
   if (minimumCodeSize < 2 || minimumCodeSize > 8) return fail(r, Status::NotFormat);
   PixelBuffer gathered;
-  const Status gatherStatus = gatherData(p, end, gathered);
+  bool cutShort = false;
+  const Status gatherStatus = gatherData(p, end, gathered, cutShort);
   if (gatherStatus != Status::Ok) return fail(r, gatherStatus);
   if (!gifSizesPlausible(uint64_t{r.screenWidth} * r.screenHeight, imageSize, gathered.size()))
     return fail(r, Status::BadImage);
   PixelBuffer decoded;
   if (!decoded.allocate(imageSize)) return fail(r, Status::NoMemory);
-  if (decodeGifLzw(gathered.data(), gathered.size(), minimumCodeSize, decoded.data(),
-                   decoded.size()) < 0)
-    return fail(r, Status::NoMemory);
+  const int64_t stored = decodeGifLzw(gathered.data(), gathered.size(), minimumCodeSize,
+                                      decoded.data(), decoded.size());
+  if (stored < 0) return fail(r, Status::NoMemory);
   gathered.reset();
+  // The picture still converts (the pixels never reached keep index 0), but its source is damaged.
+  if (static_cast<uint64_t>(stored) < imageSize) r.damage = "the image data end before the picture does";
+  else if (cutShort) r.damage = "the file ends inside the image data";
 
   ImageRecord& record = *r.image;
   const Status status = record.allocatePixels(r.screenWidth, r.screenHeight, 8);

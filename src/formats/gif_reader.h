@@ -3,7 +3,8 @@
 // images, animation, delays and disposal are not looked at; the rest of the file is not read.
 //
 // Before a read the caller sets defaultBackground and preferFileBackground; every read clears the
-// other fields itself. Returns false with the reason in reader.status; the record then holds no
+// other fields itself. An image whose data end before its last pixel still reads, with the
+// reason in reader.damage. Returns false with the reason in reader.status; the record then holds no
 // pixels. The record's pixels are owned by the record; the reader keeps nothing after the call.
 #pragma once
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include "imaging/image.h"
 
@@ -40,6 +41,10 @@ struct ReaderContext {
   const uint8_t* dataEnd = nullptr;
   ImageRecord* image = nullptr;
   Status status = Status::Ok;
+  // Set by a read that succeeded although its input is damaged (cut short, corrupt data): what
+  // was wrong, in a few lower-case words. The picture is whole in size, but parts of it may be
+  // missing; such a source is the only complete copy left and must be kept. Empty otherwise.
+  std::string damage;
 
   size_t available() const { return static_cast<size_t>(dataEnd - cursor); }
   size_t length() const { return static_cast<size_t>(dataEnd - dataStart); }
@@ -62,6 +67,7 @@ bool readFromFile(State& state, const std::filesystem::path& path, ImageRecord& 
                   bool (*decode)(State&)) {
   ReaderContext& context = state;
   context.status = Status::Ok;
+  context.damage.clear();
   context.image = &record;
   for (auto& entry : record.palette) entry = {};
   if (!context.file.open(path)) {
@@ -84,6 +90,7 @@ bool readFromMemory(State& state, const uint8_t* bytes, size_t length, ImageReco
                     bool (*decode)(State&)) {
   ReaderContext& context = state;
   context.status = Status::Ok;
+  context.damage.clear();
   context.image = &record;
   for (auto& entry : record.palette) entry = {};
   context.dataStart = context.cursor = bytes;

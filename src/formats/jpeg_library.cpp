@@ -18,8 +18,19 @@ namespace {
   std::longjmp(manager->jump, 1);
 }
 
-// Messages are kept for the error exit only; the library's own printing would go to stderr.
-void quietMessage(j_common_ptr) {}
+// Warnings (level -1) are counted and the first is kept, since a warning means the input is
+// damaged; trace messages are dropped. Nothing is printed: the library's own printing would go
+// to stderr.
+void keepFirstWarning(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  auto* manager = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+  if (cinfo->err->num_warnings++ > 0) return;
+  char* text = manager->firstWarning;
+  (*cinfo->err->format_message)(cinfo, text);
+  // "Premature end of JPEG file" -> "premature end of JPEG file"; a leading acronym stays.
+  if (text[0] >= 'A' && text[0] <= 'Z' && text[1] >= 'a' && text[1] <= 'z')
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+}
 
 // Memory source.
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
@@ -28,6 +39,8 @@ void initSource(j_decompress_ptr) {}
 void termSource(j_decompress_ptr) {}
 
 boolean fillInputBuffer(j_decompress_ptr cinfo) {
+  // A whole stream ends with its own EOI, so asking for more means the data were cut short.
+  WARNMS(cinfo, JWRN_JPEG_EOF);
   cinfo->src->next_input_byte = kEndOfImage;
   cinfo->src->bytes_in_buffer = 2;
   return TRUE;
@@ -109,8 +122,9 @@ void termFile(j_compress_ptr cinfo) {
 jpeg_error_mgr* installJpegErrorManager(JpegErrorManager& manager) {
   jpeg_std_error(&manager.library);
   manager.library.error_exit = jumpBack;
-  manager.library.output_message = quietMessage;
+  manager.library.emit_message = keepFirstWarning;
   manager.message[0] = 0;
+  manager.firstWarning[0] = 0;
   return &manager.library;
 }
 

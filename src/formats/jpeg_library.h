@@ -20,13 +20,18 @@ struct JpegErrorManager {
   jpeg_error_mgr library;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  // The first warning of the operation (corrupt data, a premature end), its first letter made
+  // lower-case; empty when the library gave none.
+  char firstWarning[JMSG_LENGTH_MAX];
 };
 
-// Installs the defaults with error_exit replaced by the jump back; warnings stay non-fatal.
+// Installs the defaults with error_exit replaced by the jump back; warnings stay non-fatal but
+// the first one is kept in firstWarning.
 jpeg_error_mgr* installJpegErrorManager(JpegErrorManager& manager);
 
 // Reads a whole in-memory stream without copying it. Running out of data supplies an EOI, so a
-// truncated file ends as if the image stopped there; a skip past the end stops at the end.
+// truncated file ends as if the image stopped there, with the library's warning of a premature
+// end; a skip past the end stops at the end.
 void setJpegMemorySource(j_decompress_ptr cinfo, const uint8_t* data, size_t length);
 
 // Writes into a fixed block that is never grown. An encode that needs more room spills into a

@@ -117,14 +117,18 @@ bool decodeStream(JpegReader& reader) {
     }
   }
   // Rows the library never delivered (rows are stored bottom-up, so they are the first ones).
-  if (cinfo.output_scanline < height)
-    std::memset(bottom, 0, stride * (height - cinfo.output_scanline));
+  const bool rowsMissing = cinfo.output_scanline < height;
+  if (rowsMissing) std::memset(bottom, 0, stride * (height - cinfo.output_scanline));
   jpeg_finish_decompress(&cinfo);
   record.header.biXPelsPerMeter = pelsPerMetre(cinfo.density_unit, cinfo.X_density);
   record.header.biYPelsPerMeter = pelsPerMetre(cinfo.density_unit, cinfo.Y_density);
   if (cinfo.density_unit != 1 && cinfo.density_unit != 2)
     record.header.biXPelsPerMeter = record.header.biYPelsPerMeter = 0;
   jpeg_destroy_decompress(&cinfo);
+  // Missing data decode grey and corrupt data as whatever the library recovered: the picture
+  // converts, but the source is reported as damaged.
+  if (error.firstWarning[0]) reader.damage = error.firstWarning;
+  else if (rowsMissing) reader.damage = "the picture data end early";
   return true;
 }
 

@@ -2,8 +2,10 @@
 //
 // Grey files become 8-bit records with the identity grey palette; YCbCr and RGB files 24-bit
 // blue-green-red; CMYK and YCCK files (Adobe-inverted samples) 24-bit through the product table.
-// A file cut short decodes to its full size: the missing data reads as an end of image. With a
-// target size set, the decoder works at 1/2, 1/4 or 1/8 as long as the result keeps the target.
+// A file cut short decodes to its full size: the missing data reads as an end of image. Such a
+// file, or one with corrupt data, still reads, with the library's first warning in
+// reader.damage. With a target size set, the decoder works at 1/2, 1/4 or 1/8 as long as the
+// result keeps the target.
 // Returns false with the reason in reader.status.
 #pragma once
 

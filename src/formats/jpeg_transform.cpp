@@ -9,6 +9,7 @@
 #include "formats/exif.h"
 #include "formats/input_file.h"
 #include "formats/jpeg_library.h"
+#include "formats/jpeg_reader.h"
 #include "formats/output_file.h"
 
 #include <jerror.h>
@@ -224,6 +225,7 @@ void executeTransform(j_decompress_ptr src, j_compress_ptr dst, const JpegTransf
 // The library calls of one transform. Only plain data lives in this frame, so the error exit's
 // longjmp skips no destructor.
 bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, JpegOutputTarget& target) {
+  r.damage.clear();
   jpeg_decompress_struct in;
   jpeg_compress_struct out;
   std::memset(&in, 0, sizeof in);
@@ -244,6 +246,15 @@ bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, JpegOu
     for (int m = 0; m < 16; ++m) jpeg_save_markers(&in, JPEG_APP0 + m, 0xFFFF);
   const bool writeJfif = !(r.markerCopyOption == 2 && r.hasExif);
   jpeg_read_header(&in, TRUE);
+  // The coefficients of the whole picture are held at once: a header claiming far more than its
+  // data can describe is refused before they are allocated, as the reader refuses it.
+  if (!entropyDataPlausible(uint64_t{in.image_width} * in.image_height, in.src->bytes_in_buffer)) {
+    r.status = Status::BadImage;
+    r.message = "the data is far too short for the picture's size";
+    jpeg_destroy_compress(&out);
+    jpeg_destroy_decompress(&in);
+    return false;
+  }
   r.sourceComponents = in.num_components;
   r.sourceIsColour = in.jpeg_color_space == JCS_YCbCr && in.num_components == 3;
   if (r.resetOrientation) {
@@ -270,6 +281,7 @@ bool runTransform(JpegTransform& r, const uint8_t* source, size_t length, JpegOu
   const bool ok = finishJpegOutput(&out, target);
   jpeg_destroy_compress(&out);
   jpeg_destroy_decompress(&in);
+  if (error.firstWarning[0]) r.damage = error.firstWarning;
   return ok;
 }
 

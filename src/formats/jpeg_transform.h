@@ -42,6 +42,7 @@ struct JpegTransform {
   bool sourceIsColour = false;  // three YCbCr components
   bool hasExif = false;
   std::string message;  // the library's last fatal message
+  std::string damage;   // the library's first warning: the source is cut short or corrupt
 };
 
 // The transform code of a rotation kind: 0 none, 1 = 90, 2 = 180, 3 = 270 degrees clockwise.

@@ -316,7 +316,8 @@ bool decodeWholeStream(const PngReader& r, const DecodeTarget& target, const uin
 }
 
 // Inflates one filtered row at a time from the image data and stores it. A stream that ends
-// early leaves the remaining rows zero; a damaged one fails with the rows so far stored.
+// early leaves the remaining rows zero and the reader's damage said; a damaged one fails with
+// the rows so far stored.
 bool decodeRowByRow(PngReader& r, const DecodeTarget& target, const uint8_t* data,
                     uint32_t length) {
   Inflater inflater;
@@ -338,6 +339,9 @@ bool decodeRowByRow(PngReader& r, const DecodeTarget& target, const uint8_t* dat
 
   const Adam7Pass* passes = r.interlace ? kAdam7Passes : &kWholeImagePass;
   const int passCount = r.interlace ? 7 : 1;
+  int lastPass = 0;  // the last pass that has pixels: small interlaced images leave passes empty
+  for (int p = 0; p < passCount; ++p)
+    if (passColumns(passes[p], r.width) > 0 && passRows(passes[p], r.height) > 0) lastPass = p;
   for (int p = 0; p < passCount; ++p) {
     const Adam7Pass& pass = passes[p];
     const int64_t passWidth = passColumns(pass, r.width);
@@ -352,6 +356,9 @@ bool decodeRowByRow(PngReader& r, const DecodeTarget& target, const uint8_t* dat
       const int result = inflate(&zs, Z_NO_FLUSH);
       if (result != Z_OK && result != Z_STREAM_END) return fail(r, Status::InflateError);
       // A row cut short by the end of the stream is completed with zeros, not stale bytes.
+      const bool lastRow = p == lastPass && pr == passHeight - 1;
+      if (zs.avail_out || (result == Z_STREAM_END && !lastRow))
+        r.damage = "the image data end before the picture does";
       if (zs.avail_out) std::memset(zs.next_out, 0, zs.avail_out);
       const int filter = current[0] > 4 ? 0 : current[0];
       unfilter(current + 1, previous + 1, rowBytes, bpp, filter);

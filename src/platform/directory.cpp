@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <cerrno>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -84,6 +86,19 @@ bool readDirectory(const QString& folder, QStringView pattern, std::vector<Direc
 bool pathEntryExists(const QString& path) {
   struct stat info {};
   return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+FolderState folderStateOf(const QString& path) {
+  struct stat info {};
+  if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+    return errno == ENOENT ? FolderState::Missing : FolderState::Other;
+  return S_ISDIR(info.st_mode) ? FolderState::Folder : FolderState::Other;
+}
+
+bool makeFolder(const QString& path, int& error) {
+  if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0) return true;
+  error = errno;
+  return false;
 }
 
 }  // namespace velorin

@@ -38,6 +38,14 @@ bool readDirectory(const QString& folder, QStringView pattern, std::vector<Direc
 // a new file is never written through it).
 bool pathEntryExists(const QString& path);
 
+// What a name in a folder stands for when an output folder is to be made there; a link counts as
+// Other, even one to a folder, so nothing is ever written through a link the run did not make.
+enum class FolderState { Missing, Folder, Other };
+FolderState folderStateOf(const QString& path);
+
+// Creates one folder (mode 0777 less the umask); false with errno's reason in error.
+bool makeFolder(const QString& path, int& error);
+
 }  // namespace velorin
 
 namespace velorin {

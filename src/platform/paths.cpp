@@ -85,16 +85,26 @@ QString userConfigFolder() {
   return QDir::cleanPath(home + QStringLiteral("/.config"));
 }
 
-QString findSettingsFile(const QString& programFolder, const QString& configFolder) {
+QString settingsFileToRead(const QString& programFolder, const QString& configFolder) {
   const QString fileName = QString::fromLatin1(kSettingsFileName);
   if (!programFolder.isEmpty()) {
     const QString beside = QDir(programFolder).filePath(fileName);
     if (QFileInfo(beside).isFile()) return beside;
   }
   if (configFolder.isEmpty()) return {};
-  const QString folder = QDir(configFolder).filePath(QStringLiteral("Velorin"));
-  if (!QDir().mkpath(folder)) return {};
-  return QDir(folder).filePath(fileName);
+  return QDir(configFolder).filePath(QStringLiteral("Velorin/") + fileName);
+}
+
+QString findSettingsFile(const QString& programFolder, const QString& configFolder) {
+  const QString path = settingsFileToRead(programFolder, configFolder);
+  if (path.isEmpty()) return {};
+  const QString folder = QFileInfo(path).path();
+  // One level at a time, so that a configuration folder whose parent (the home folder) is
+  // missing is not made along with it.
+  if (!QFileInfo(folder).isDir() && !(QFileInfo(configFolder).isDir() || QDir().mkdir(configFolder)))
+    return {};
+  if (!QFileInfo(folder).isDir() && !QDir().mkdir(folder)) return {};
+  return path;
 }
 
 QString picturesFolder() {

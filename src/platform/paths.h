@@ -23,8 +23,13 @@ QString userConfigFolder();
 
 // The settings file: Velorin.ini in programFolder when it exists there (portable use),
 // otherwise configFolder/Velorin/Velorin.ini, the "Velorin" folder being created when missing.
-// Empty when configFolder is empty or the folder cannot be created.
+// Empty when configFolder is empty or the folder cannot be created. Only the configuration
+// folder itself and "Velorin" in it are ever made: a missing home folder is never created.
 QString findSettingsFile(const QString& programFolder, const QString& configFolder);
+
+// The same place for a process that only reads it, without creating anything: the path may not
+// exist. Empty when configFolder is empty and no file lies beside the program.
+QString settingsFileToRead(const QString& programFolder, const QString& configFolder);
 
 // The folder of the running program's file, links resolved (so a symlink on the PATH finds the
 // real installation).

@@ -124,6 +124,12 @@ bool ProfileReader::has(const QString& section, const QString& key) const {
   return find(section, key) != nullptr;
 }
 
+bool ProfileReader::hasSection(const QString& section) const {
+  for (const Section& s : sections_)
+    if (sameName(s.name, section)) return true;
+  return false;
+}
+
 QString ProfileReader::string(const QString& section, const QString& key, const QString& fallback) const {
   const Key* k = find(section, key);
   // The classic functions read into 260-character buffers: longer values arrive cut.

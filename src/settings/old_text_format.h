@@ -22,6 +22,7 @@ class ProfileReader {
   void parse(const QByteArray& bytes);
 
   bool has(const QString& section, const QString& key) const;
+  bool hasSection(const QString& section) const;
   QString string(const QString& section, const QString& key, const QString& fallback = {}) const;
   // A missing key or an empty value gives fallback; other text gives its leading number
   // (decimal, or hexadecimal after 0x), 0 when there is none.

@@ -19,12 +19,9 @@ bool prepareRunSettings(const QString& programPath, const RunSettingsOptions& op
     }
     out.path = options.settingsFile;
   } else {
-    out.path = findSettingsFile(QFileInfo(programPath).absolutePath(), userConfigFolder());
-    if (out.path.isEmpty()) {
-      message = QString::fromLatin1(kFailedToExecuteMessage);
-      return false;
-    }
+    out.path = settingsFileToRead(QFileInfo(programPath).absolutePath(), userConfigFolder());
   }
+  out.warning = settingsTroubleText(out.path, settingsFileTrouble(out.path));
   out.stored = readSettingsFileOnly(out.path, picturesFolder());
   if (options.preset != 0 && !applyPresetForRun(out.stored, options.preset, &message)) return false;
   for (const QString& assignment : options.assignments) {

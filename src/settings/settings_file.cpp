@@ -87,7 +87,9 @@ bool SettingsReader::open(const QString& path) {
   const QByteArray head = file_.read(4);
   const qint64 size = file_.size();
   if (head.size() != 4 || size < 0 || uint64_t(size) >= kFourGiB) {
+    const char* damage = size == 0 ? "it is empty" : head.size() != 4 ? "it is too short" : "it is too large";
     close();
+    damage_ = damage;
     return false;
   }
   const int stored = int(loadLe32(head.constData()) & 0xFFFF);
@@ -95,16 +97,25 @@ bool SettingsReader::open(const QString& path) {
   const QByteArray entries = file_.read(qint64{8} * count_);
   if (entries.size() != 8 * count_) {
     close();
+    damage_ = "its slot directory is cut short";
     return false;
   }
   parseDirectory(entries, count_, directory_);
   fileSize_ = uint64_t(size);
   valid_ = true;
+  if (count_ == 0) damage_ = "it holds no settings";
+  const uint64_t dataStart = 4 + uint64_t{8} * count_;
+  for (int i = 0; i < count_ && !damage_; ++i) {
+    const SlotEntry e = directory_[i];
+    if (e.offset >= 2 && e.length > 0 && (e.offset < dataStart || uint64_t{e.offset} + e.length > fileSize_))
+      damage_ = "some of its settings lie outside it";
+  }
   return true;
 }
 
 void SettingsReader::close() {
   file_.close();
+  damage_ = nullptr;
   valid_ = false;
   count_ = 0;
   fileSize_ = 0;

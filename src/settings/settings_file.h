@@ -49,6 +49,10 @@ class SettingsReader {
   void close();
   bool valid() const { return valid_; }
   int slotCount() const { return valid_ ? count_ : 0; }
+  // What is wrong with a file that is there but damaged, in a few words: one that cannot be
+  // valid (too short, its directory cut short), one with no slots, or one whose directory names
+  // blocks outside the file (those read as empty). Null for a whole file or a missing one.
+  const char* damage() const { return damage_; }
 
   int32_t intValue(int slot, int32_t fallback) const;
   bool flag(int slot, bool fallback) const;  // only bit 0 of the stored integer counts
@@ -61,6 +65,7 @@ class SettingsReader {
 
   mutable QFile file_;
   bool valid_ = false;
+  const char* damage_ = nullptr;
   int count_ = 0;
   uint64_t fileSize_ = 0;
   std::array<SlotEntry, kSlotCount> directory_{};

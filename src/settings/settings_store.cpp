@@ -1,6 +1,7 @@
 #include "settings/settings_store.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "platform/files.h"
 #include "settings/old_text_format.h"
@@ -48,9 +49,31 @@ bool saveSettingsFile(const QString& path, const StoredSettings& settings) {
 }
 
 namespace {
+// A folder, a pipe or a device where the file should be is never opened (a pipe would block);
+// no path at all is a run without a settings place.
+bool otherThanAFile(const QString& path) {
+  const QFileInfo info(path);
+  return path.isEmpty() || (info.exists() && !info.isFile());
+}
+
 StoredSettings readSlotFile(const QString& path, const QString& picturesFolder) {
-  SettingsReader reader(path);
+  SettingsReader reader;
+  if (!otherThanAFile(path)) reader.open(path);
   return readStoredSettings(reader, picturesFolder);
+}
+
+// A text file with none of the program's sections is no settings file at all.
+bool holdsProgramSection(const ProfileReader& profile) {
+  static const char* const kSections[] = {"MWin", "FolderList", "CvtPrms", "CvtSet1", "CvtSet2",
+                                          "CvtSet3", "CvtSet4", "CvtSet5"};
+  for (const char* section : kSections)
+    if (profile.hasSection(QLatin1String(section))) return true;
+  return false;
+}
+
+bool isOldTextSettingsFile(const QString& path) {
+  ProfileReader profile;
+  return profile.load(path) && holdsProgramSection(profile);
 }
 
 StoredSettings readTextFileInPlace(const QString& path) {
@@ -58,11 +81,19 @@ StoredSettings readTextFileInPlace(const QString& path) {
   profile.load(path);
   return readOldTextSettings(profile);
 }
+
+StoredSettings defaultSettings(const QString& picturesFolder) {
+  return readStoredSettings(SettingsReader(), picturesFolder);
+}
 }  // namespace
 
 SettingsLoad loadSettingsFile(const QString& path, const QString& picturesFolder) {
   SettingsLoad load;
-  if (isOldTextFormat(path)) {
+  if (!otherThanAFile(path) && isOldTextFormat(path)) {
+    if (!isOldTextSettingsFile(path)) {
+      load.settings = defaultSettings(picturesFolder);
+      return load;
+    }
     if (convertOldTextFormat(path)) {
       load.converted = true;
     } else {
@@ -76,8 +107,48 @@ SettingsLoad loadSettingsFile(const QString& path, const QString& picturesFolder
 }
 
 StoredSettings readSettingsFileOnly(const QString& path, const QString& picturesFolder) {
-  if (isOldTextFormat(path)) return readTextFileInPlace(path);
+  if (!otherThanAFile(path) && isOldTextFormat(path))
+    return isOldTextSettingsFile(path) ? readTextFileInPlace(path) : defaultSettings(picturesFolder);
   return readSlotFile(path, picturesFolder);
+}
+
+SettingsTrouble settingsFileTrouble(const QString& path) {
+  SettingsTrouble trouble;
+  const QFileInfo info(path);
+  if (path.isEmpty() || !info.exists()) return trouble;
+  if (!info.isFile()) {
+    trouble.what = "is not a file";
+    trouble.reason = info.isDir() ? QStringLiteral("a folder is in its place")
+                                  : QStringLiteral("a special file is in its place");
+    return trouble;
+  }
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    trouble.what = "cannot be read";
+    trouble.reason = file.errorString();
+    return trouble;
+  }
+  file.close();
+  if (isOldTextFormat(path)) {
+    if (isOldTextSettingsFile(path)) return trouble;
+    trouble.what = "is not a settings file";
+    trouble.reason = QStringLiteral("it holds neither slots nor any of the program's sections");
+    return trouble;
+  }
+  const SettingsReader reader(path);
+  if (const char* damage = reader.damage()) {
+    trouble.what = "is damaged";
+    trouble.reason = QLatin1String(damage);
+    trouble.wholeFile = reader.slotCount() == 0;
+  }
+  return trouble;
+}
+
+QString settingsTroubleText(const QString& path, const SettingsTrouble& trouble) {
+  if (!trouble) return {};
+  return path + QStringLiteral(": settings file ") + QLatin1String(trouble.what) + QStringLiteral(" (") +
+         trouble.reason +
+         (trouble.wholeFile ? QStringLiteral("), using the defaults") : QStringLiteral("), using the defaults for those"));
 }
 
 bool applyPresetForRun(StoredSettings& settings, int oneBasedNumber, QString* message) {

@@ -43,6 +43,21 @@ SettingsLoad loadSettingsFile(const QString& path, const QString& picturesFolder
 // The headless mode reads without ever writing: an old text file is read in place.
 StoredSettings readSettingsFileOnly(const QString& path, const QString& picturesFolder);
 
+// What keeps a settings file that is there from being read as it is. A missing file is no
+// trouble: the defaults are then the settings of a first run. Both readers above give the
+// defaults for everything the trouble covers (anything but a regular file is never opened).
+struct SettingsTrouble {
+  const char* what = nullptr;  // "is damaged", "cannot be read", ...; null when there is none
+  QString reason;              // the reader's or the system's words
+  bool wholeFile = true;       // nothing of the file is used, else only the damaged settings
+  explicit operator bool() const { return what != nullptr; }
+};
+SettingsTrouble settingsFileTrouble(const QString& path);
+
+// The warning that names the file, in English for standard error and under the window's message:
+// "<path>: settings file is damaged (it is too short), using the defaults".
+QString settingsTroubleText(const QString& path, const SettingsTrouble& trouble);
+
 // --preset N for a run: N counts from 1. False (with a message) for a number outside 1..5 or an
 // undefined preset. Only the settings are taken; the run names its own inputs and output.
 bool applyPresetForRun(StoredSettings& settings, int oneBasedNumber, QString* message);

@@ -7,10 +7,12 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "formats/input_file.h"
 #include "formats/plugin_dib.h"
 #include "platform/shared_library.h"
 #include "platform/ascii_case.h"
@@ -153,8 +155,12 @@ Status pictureFailure(int result) {
 }
 
 // The picture itself, once a plug-in has taken the file.
-bool decodePicture(const LoadedPlugin& plugin, const char* source, intptr_t offsetOrLength, unsigned flag,
-                   ImageRecord& record, Status& failure) {
+bool admits(const PluginHost& host, int64_t width, int64_t height) {
+  return !host.admitPicture || width <= 0 || height <= 0 || host.admitPicture(width, height);
+}
+
+bool decodePicture(const PluginHost& host, const LoadedPlugin& plugin, const char* source, intptr_t offsetOrLength,
+                   unsigned flag, ImageRecord& record, Status& failure) {
   failure = Status::BadImage;
   uint16_t depth = 0;
   if (plugin.pictureInfo) {
@@ -163,6 +169,7 @@ bool decodePicture(const LoadedPlugin& plugin, const char* source, intptr_t offs
     // The text handle is released whatever the result; the depth counts only from a success.
     spiLocalFree(info.hInfo);
     if (result == SPI_SUCCESS && info.colorDepth > 0) depth = static_cast<uint16_t>(info.colorDepth);
+    if (result == SPI_SUCCESS && !admits(host, info.width, info.height)) return false;
   }
   if (!plugin.picture) return false;
   HandleGuard infoHandle, bitsHandle;
@@ -175,8 +182,12 @@ bool decodePicture(const LoadedPlugin& plugin, const char* source, intptr_t offs
   const size_t infoSize = std::min(spiLocalSize(infoHandle.handle), kMaxDibInfoBytes);
   const size_t bitsSize = spiLocalSize(bitsHandle.handle);
   if (bitsSize == 0 || bitsSize >= kMaxBlockSize) return false;
-  if (convertPluginDib(static_cast<const uint8_t*>(spiLocalLock(infoHandle.handle)), infoSize,
-                       static_cast<const uint8_t*>(spiLocalLock(bitsHandle.handle)), bitsSize, depth,
+  const auto* info = static_cast<const uint8_t*>(spiLocalLock(infoHandle.handle));
+  // Without GetPictureInfo the size is known only now; the host's copy is not made yet.
+  if (info && infoSize >= 12 &&
+      !admits(host, static_cast<int32_t>(loadLe32(info + 4)), std::abs(int64_t{static_cast<int32_t>(loadLe32(info + 8))})))
+    return false;
+  if (convertPluginDib(info, infoSize, static_cast<const uint8_t*>(spiLocalLock(bitsHandle.handle)), bitsSize, depth,
                        record) != Status::Ok)
     return false;
   failure = Status::Ok;
@@ -202,7 +213,7 @@ bool readImageWithPlugin(PluginHost& host, const QString& path, ImageRecord& rec
   if (!readHeader(path, header, &record)) return false;
   const QByteArray name = pluginPath(path);
   const auto plugin = findPlugin(host, name, header.data(), kPluginImage);
-  return plugin && decodePicture(*plugin, name.constData(), host.headerOffset, SPI_SOURCE_FILE, record,
+  return plugin && decodePicture(host, *plugin, name.constData(), host.headerOffset, SPI_SOURCE_FILE, record,
                                  host.pictureFailure);
 }
 
@@ -219,7 +230,7 @@ bool readImageWithPlugin(PluginHost& host, const QString& name, const uint8_t* b
   std::memcpy(header.data(), bytes, std::min(length, kPluginHeaderBytes));
   const QByteArray ansiName = pluginPath(name);
   const auto plugin = findPlugin(host, ansiName, header.data(), kPluginImage);
-  return plugin && decodePicture(*plugin, reinterpret_cast<const char*>(bytes), static_cast<intptr_t>(length),
+  return plugin && decodePicture(host, *plugin, reinterpret_cast<const char*>(bytes), static_cast<intptr_t>(length),
                                  SPI_SOURCE_MEMORY, record, host.pictureFailure);
 }
 

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "sources/member_list.h"
@@ -29,6 +30,10 @@ struct PluginHost {
   int32_t headerOffset = 0;     // 0 or 128, for the plug-in found last
   // Why the image plug-in that took the last file failed it; Ok when none took it or it decoded.
   Status pictureFailure = Status::Ok;
+  // Asked with a picture's size before its blocks are taken: from GetPictureInfo before the
+  // plug-in decodes, and from the plug-in's header before the host copies the picture. False
+  // refuses the picture (pictureFailure BadImage). None: every size is taken.
+  std::function<bool(int64_t width, int64_t height)> admitPicture;
 };
 
 // The folder the shipped plug-ins are installed in ("plugins" beside the program in the build tree

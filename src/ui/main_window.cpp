@@ -323,6 +323,16 @@ void MainWindow::showError(int id) {
   showMessage({id, language_.text(text_id::kErrorCaption), language_.text(id), MessageIcon::Error, MessageButtons::Ok});
 }
 
+void MainWindow::showSettingsTrouble(const QString& detail) {
+  auto* box = new QMessageBox(QMessageBox::Warning, language_.text(text_id::kErrorCaption),
+                              language_.text(text_id::kSettingsTrouble) + QStringLiteral("\n\n") + detail,
+                              QMessageBox::Ok, this);
+  box->setObjectName(QStringLiteral("message%1").arg(text_id::kSettingsTrouble));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);
+  box->show();
+}
+
 void MainWindow::takePageValues() {
   PageValues values = pageValuesOf(settings_.conversion);
   for (SettingsPage* page : pages_) page->giveValues(values);

@@ -64,6 +64,9 @@ class MainWindow : public QWidget, public PageHost {
   bool applyCommandLine(const QStringList& arguments);
   // Restores a minimised window and brings it to the front (a second start asked for it).
   void bringToFront();
+  // Tells that the settings file could not be used (text 30011 and detail) in a box that does
+  // not block: the window is usable behind it.
+  void showSettingsTrouble(const QString& detail);
 
   // The drop table: target is the widget under the drop point.
   void dropPaths(QWidget* target, const QStringList& paths);

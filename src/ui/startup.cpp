@@ -30,6 +30,7 @@ StartUpResult startUp(const StartUpPlaces& places) {
   WindowStart& start = result.start;
   start.settingsPath = findSettingsFile(programFolder, places.configFolder);
   if (start.settingsPath.isEmpty()) return fail(kFailedToExecuteMessage);
+  result.settingsWarning = settingsTroubleText(start.settingsPath, settingsFileTrouble(start.settingsPath));
 
   start.settings = readSettingsFileOnly(start.settingsPath, places.picturesFolder);
   start.languageFolder = languageFolder(programFolder);  // beside the program, else installed

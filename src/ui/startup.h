@@ -29,6 +29,7 @@ struct StartUpResult {
   WindowStart start;                   // when Window
   std::unique_ptr<SingleInstance> instance;
   bool settingsConverted = false;  // an old text settings file was converted
+  QString settingsWarning;  // the settings file is damaged or unreadable: what to tell, once
 };
 
 // In this order: the program name and the settings file's place ("Failed to execute file."),

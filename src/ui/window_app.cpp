@@ -27,6 +27,7 @@ int runWindowApplication(int argc, char** argv) {
       break;
   }
 
+  const QString settingsWarning = started.settingsWarning;
   MainWindow window(std::move(started.start));
   QObject::connect(started.instance.get(), &SingleInstance::activationRequested, &window, &MainWindow::bringToFront);
   window.placeOnScreen();
@@ -35,6 +36,7 @@ int runWindowApplication(int argc, char** argv) {
   // closes itself when it ends.
   if (window.applyCommandLine(arguments)) window.showMinimized();
   else window.show();
+  if (!settingsWarning.isEmpty()) window.showSettingsTrouble(settingsWarning);
   return app.exec();
 }
 

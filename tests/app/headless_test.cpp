@@ -12,8 +12,11 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
+#include <set>
 
 #include "settings/settings_store.h"
+#include "sources/zip_writer.h"
 #include "support/qt_test_support.h"
 #include "support/test_support.h"
 
@@ -70,7 +73,9 @@ TEST_F(HeadlessTest, DryRunAndRealRunGiveTheSameNames) {
   const QStringList arguments{"--convert", "--set", "OFmt=0", "--set", "IFmt=1", "-o", q(out()), q(in())};
   const ProgramRun preview = velorin(QStringList{QStringLiteral("--dry-run")} + arguments);
   EXPECT_EQ(preview.exitCode, 0) << qPrintable(preview.err);
-  EXPECT_EQ(preview.out, QStringLiteral("img2.bmp -> img2.bmp\nimg10.bmp -> img10.bmp\nx.bmp -> x+1.bmp\n"));
+  // The rows name source and output the way -v reports them.
+  auto row = [&](const char* source, const char* output) { return q(in() / source) + " -> " + q(out() / output) + "\n"; };
+  EXPECT_EQ(preview.out, row("img2.bmp", "img2.bmp") + row("img10.bmp", "img10.bmp") + row("x.bmp", "x+1.bmp"));
   EXPECT_EQ(outputNames(), QStringList{"x.bmp"});  // nothing written
 
   const ProgramRun real = velorin(arguments);
@@ -116,7 +121,8 @@ TEST_F(HeadlessTest, FilesAndFoldersTogetherAndTheDefaultOutputFolder) {
   const ProgramRun run = velorin({"--convert", "--set", "OFmt=1", "--dry-run", q(in() / "a.bmp"), q(in() / "more")});
   EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
   // Without -o the outputs go beside the first file.
-  EXPECT_EQ(run.out, q(in() / "a.bmp") + " -> a.png\n" + q(in() / "more" / "b.bmp") + " -> b.png\n");
+  EXPECT_EQ(run.out, q(in() / "a.bmp") + " -> " + q(in() / "a.png") + "\n" + q(in() / "more" / "b.bmp") + " -> " +
+                         q(in() / "b.png") + "\n");
 }
 
 TEST_F(HeadlessTest, InterruptStopsAfterTheCurrentFile) {
@@ -194,7 +200,8 @@ TEST_F(HeadlessTest, SettingsFilePresetsAndTheConvertModeWithoutConvertOption) {
   run = velorin({"--convert", "--dry-run", "--settings", settings, "--set", "StartNum=20", "--preset", "2",
                  q(in() / "a.bmp"), q(in() / "b.bmp")});
   EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
-  EXPECT_EQ(run.out, q(in() / "a.bmp") + " -> 020.bmp\n" + q(in() / "b.bmp") + " -> 021.bmp\n");
+  EXPECT_EQ(run.out, q(in() / "a.bmp") + " -> " + q(out() / "020.bmp") + "\n" + q(in() / "b.bmp") + " -> " +
+                         q(out() / "021.bmp") + "\n");
 
   EXPECT_EQ(velorin({"--convert", "--settings", settings, "--preset", "3", q(in() / "a.bmp")}).exitCode, 2);
   EXPECT_EQ(velorin({"--convert", "--settings", q(folder_ / "none.ini"), q(in() / "a.bmp")}).exitCode, 2);
@@ -315,6 +322,102 @@ TEST_F(HeadlessTest, FilesFromStandardInputWithNulAndTheMissingOutputFolder) {
   EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
   EXPECT_TRUE(std::filesystem::exists(target / "a b.png"));
   EXPECT_TRUE(std::filesystem::exists(target / "c.png"));
+}
+
+
+// The "source -> output" rows of a run's standard output, without the summary line.
+QStringList rowsOf(const ProgramRun& run) {
+  QStringList rows = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  rows.removeIf([](const QString& row) { return !row.contains(QStringLiteral(" -> ")); });
+  return rows;
+}
+
+// A dry run writes nothing and names what the real run then reports with -v.
+void expectDryRunTellsTheTruth(HeadlessTest& test, const std::filesystem::path& sandbox, const QStringList& arguments,
+                               const std::function<ProgramRun(const QStringList&)>& run) {
+  // Any start makes the settings folder it would save into; that is no output of the run.
+  std::filesystem::create_directories(sandbox / "config" / "Velorin");
+  const std::set<std::string> before = test::treeOf(sandbox);
+  const ProgramRun preview = run(QStringList{"--dry-run"} + arguments);
+  EXPECT_EQ(preview.exitCode, 0) << qPrintable(preview.err);
+  EXPECT_EQ(test::treeOf(sandbox), before);
+  const ProgramRun real = run(QStringList{"-v"} + arguments);
+  EXPECT_EQ(real.exitCode, 0) << qPrintable(real.err);
+  EXPECT_FALSE(rowsOf(preview).isEmpty());
+  EXPECT_EQ(rowsOf(preview), rowsOf(real));
+}
+
+TEST_F(HeadlessTest, RecursiveRunsMirrorTheTreeAndStopAtLoops) {
+  for (const char* file : {"a.bmp", "l1/b.bmp", "l1/l2/c.bmp", "l1/l2/l3/d.bmp", ".hidden/e.bmp"}) {
+    std::filesystem::create_directories((in() / file).parent_path());
+    writeBmp(file);
+  }
+  std::filesystem::create_directory_symlink(in(), in() / "l1" / "l2" / "l3" / "loop");
+  const QStringList arguments{"--convert", "-f", "png", "-r", "-o", q(out()), q(in())};
+  expectDryRunTellsTheTruth(*this, folder_.path(), arguments, [this](const QStringList& a) { return velorin(a); });
+  EXPECT_EQ(test::treeOf(out()), (std::set<std::string>{"a.png", "l1", "l1/b.png", "l1/l2", "l1/l2/c.png", "l1/l2/l3",
+                                                         "l1/l2/l3/d.png"}));
+  EXPECT_TRUE(std::filesystem::is_empty(folder_ / "tmp"));
+
+  // Without -r the sub-folders are left out, and the run says so in one line that is no error.
+  std::filesystem::remove_all(out());
+  std::filesystem::create_directories(out());
+  const ProgramRun flat = velorin({"--convert", "-f", "png", "-o", q(out()), q(in())});
+  EXPECT_EQ(flat.exitCode, 0);
+  EXPECT_EQ(flat.err, QStringLiteral("velorin: 1 sub-folder skipped; -r converts them too\n"));
+  EXPECT_EQ(outputNames(), QStringList{"a.png"});
+}
+
+TEST_F(HeadlessTest, ArchivesFilesAndFoldersInOneRun) {
+  const std::vector<uint8_t> picture = test::makeBmp(4, 2, 24, {}, std::vector<uint8_t>(24, 0x40));
+  test::writeBytes(folder_ / "one.zip", test::makeZip({{"a.bmp", picture}, {"dir/b.bmp", picture}}));
+  test::writeBytes(folder_ / "two.zip", test::makeZip({{"c.bmp", picture}, {"../up.bmp", picture}}));
+  writeBmp("d.bmp");
+  const QStringList inputs{q(folder_ / "one.zip"), q(folder_ / "two.zip"), q(in())};
+  // Members keep their folder part under -r; one that would leave the output folder fails alone.
+  ProgramRun run = velorin(QStringList{"--convert", "-f", "png", "-r", "-v", "-o", q(out())} + inputs);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.out.contains(QStringLiteral("4/5"))) << qPrintable(run.out);
+  EXPECT_TRUE(run.err.contains(q(folder_ / "two.zip") + ":../up.bmp: its folder cannot be made inside the output folder"))
+      << qPrintable(run.err);
+  EXPECT_EQ(test::treeOf(out()), (std::set<std::string>{"a.png", "c.png", "d.png", "dir", "dir/b.png"}));
+
+  // Without -r the members' folders are dropped as in a single archive's run.
+  std::filesystem::remove_all(out());
+  std::filesystem::create_directories(out());
+  test::writeBytes(folder_ / "two.zip", test::makeZip({{"c.bmp", picture}}));
+  expectDryRunTellsTheTruth(*this, folder_.path(), QStringList{"--convert", "-f", "png", "-o", q(out())} + inputs,
+                            [this](const QStringList& a) { return velorin(a); });
+  EXPECT_EQ(outputNames(), (QStringList{"a.png", "b.png", "c.png", "d.png"}));
+  const ProgramRun dry = velorin(QStringList{"--convert", "--dry-run", "-f", "png", "-r", "-o", q(out())} + inputs);
+  EXPECT_TRUE(dry.out.startsWith(q(folder_ / "one.zip") + ":a.bmp -> " + q(out() / "a+1.png") + "\n" +
+                                 q(folder_ / "one.zip") + ":dir/b.bmp -> " + q(out() / "dir" / "b.png") + "\n"))
+      << qPrintable(dry.out);
+
+  // An archive that cannot be read is named; the rest of the run goes on.
+  test::writeBytes(folder_ / "bad.zip", {'P', 'K', 3, 4});
+  run = velorin({"--convert", "-f", "png", "-o", q(out()), q(folder_ / "bad.zip"), q(in() / "d.bmp")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, QStringLiteral("velorin: ") + q(folder_ / "bad.zip") + ": cannot read the archive\n");
+}
+
+TEST_F(HeadlessTest, NulSeparatedNamesWithRecursion) {
+  std::filesystem::create_directories(in() / "tree" / "deep");
+  writeBmp("tree/deep/x.bmp");
+  writeBmp("loose.bmp");
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder_ / "config"));
+  process.setProcessEnvironment(environment);
+  process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"),
+                {"--convert", "-f", "png", "-r", "--files-from", "-", "-0", "-o", q(out())});
+  ASSERT_TRUE(process.waitForStarted());
+  process.write((q(in() / "tree") + QChar(u'\0') + q(in() / "loose.bmp") + QChar(u'\0')).toUtf8());
+  process.closeWriteChannel();
+  ASSERT_TRUE(process.waitForFinished(60000));
+  EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+  // A folder named is walked and mirrored; a file named goes into the output folder itself.
+  EXPECT_EQ(test::treeOf(out()), (std::set<std::string>{"deep", "deep/x.png", "loose.png"}));
 }
 
 }  // namespace

@@ -35,13 +35,7 @@ const std::vector<std::string> kHostileDates = {
     "2013:05:28 14:21",  // too short: the missing positions are no digits
 };
 
-// Every file below root, relative to it.
-std::set<std::string> sandbox(const std::filesystem::path& root) {
-  std::set<std::string> files;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(root))
-    files.insert(std::filesystem::relative(item.path(), root).string());
-  return files;
-}
+std::set<std::string> sandbox(const std::filesystem::path& root) { return test::treeOf(root); }
 
 TEST(HostileNames, OnlyDigitDatesBecomeStems) {
   EXPECT_TRUE(exifDateTimeUsable("2013:05:28 14:21:26"));

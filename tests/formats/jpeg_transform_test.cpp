@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "formats/exif.h"
@@ -161,6 +162,30 @@ TEST(JpegTransform, FailuresEndWithAStatus) {
   EXPECT_FALSE(transformJpeg(t, cmyk.data(), cmyk.size(), folder / "c.jpg"));
   setJpegTransformRequest(t, 1, false, 0, false);
   EXPECT_TRUE(transformJpeg(t, cmyk.data(), cmyk.size(), folder / "c.jpg")) << t.message;
+}
+
+TEST(JpegTransform, HugeFrameOverTinyDataIsRefusedBeforeItsCoefficients) {
+  // A small picture whose frame header claims 8000 x 4000: the transform would hold the
+  // coefficients of 32 megapixels, twice, for a few hundred bytes of data.
+  std::vector<uint8_t> source = test::libraryEncode(16, 16, 1, 90);
+  size_t frame = 2;
+  while (frame + 9 < source.size() && !(source[frame] == 0xFF && source[frame + 1] == 0xC0)) ++frame;
+  ASSERT_LT(frame + 9, source.size());
+  const uint8_t size[] = {0x0F, 0xA0, 0x1F, 0x40};
+  std::copy(size, size + 4, source.begin() + frame + 5);
+  JpegTransform t;
+  setJpegTransformRequest(t, 1, false, 0, false);
+  std::vector<uint8_t> block(1 << 16);
+  uint32_t capacity = static_cast<uint32_t>(block.size());
+  EXPECT_FALSE(transformJpegToMemory(t, source.data(), source.size(), block.data(), capacity));
+  EXPECT_EQ(t.status, Status::BadImage);
+  EXPECT_EQ(t.message, "the data is far too short for the picture's size");
+
+  // A large picture cut to a quarter of its data still turns.
+  const auto large = test::libraryEncode(4200, 4200, 1, 75);
+  const std::vector<uint8_t> cut(large.begin(), large.begin() + large.size() / 4);
+  test::TempFolder folder;
+  EXPECT_TRUE(transformJpeg(t, cut.data(), cut.size(), folder / "cut.jpg")) << t.message;
 }
 
 TEST(JpegComment, ReplacesTheFirstCommentOrFollowsTheLastApp) {

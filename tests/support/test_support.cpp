@@ -21,6 +21,13 @@ void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& b
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::set<std::string> treeOf(const std::filesystem::path& root) {
+  std::set<std::string> items;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(root))
+    items.insert(std::filesystem::relative(item.path(), root).string());
+  return items;
+}
+
 TempFolder::TempFolder() {
   std::random_device random;
   path_ = std::filesystem::temp_directory_path() / ("velorin-test-" + std::to_string(random()));

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ std::filesystem::path testdata(const std::string& relative);
 
 std::vector<uint8_t> readBytes(const std::filesystem::path& path);
 void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// Everything below root (files, folders, links not followed) by path relative to root.
+std::set<std::string> treeOf(const std::filesystem::path& root);
 
 // A fresh empty folder for one test, removed when the object goes.
 class TempFolder {

@@ -2,6 +2,7 @@
 // running window, and where the window lands on the screen.
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMessageBox>
 #include <QtTest>
 
 #include "settings/settings_store.h"
@@ -87,6 +88,44 @@ class StartUpTest : public QObject {
     // Once the first has gone, a socket file left behind does not stop the next start.
     first.instance.reset();
     QCOMPARE(ui::startUp(shared).outcome, ui::StartUpResult::Outcome::Window);
+  }
+
+  void aDamagedSettingsFileIsSaidOnceInABoxThatDoesNotBlock() {
+    const test::ProgramFolder program;
+    const QString settingsFile = config_.filePath("Velorin/Velorin.ini");
+    QVERIFY(QDir().mkpath(config_.filePath("Velorin")));
+    QFile::remove(settingsFile);
+    {
+      QFile cut(settingsFile);
+      QVERIFY(cut.open(QIODevice::WriteOnly));
+      cut.write("\x8C\x01", 2);
+    }
+    ui::StartUpResult result = ui::startUp(places(program));
+    QCOMPARE(result.outcome, ui::StartUpResult::Outcome::Window);
+    QCOMPARE(result.settingsWarning,
+             settingsFile + QStringLiteral(": settings file is damaged (it is too short), using the defaults"));
+    QCOMPARE(result.start.settings.application.WinX, 200);
+
+    ui::MainWindow window(std::move(result.start));
+    window.show();
+    window.showSettingsTrouble(result.settingsWarning);
+    auto* box = window.findChild<QMessageBox*>(QStringLiteral("message30011"));
+    QVERIFY(box);
+    QVERIFY(box->isVisible());
+    QVERIFY(!box->isModal());
+    QVERIFY(box->text().startsWith(QStringLiteral("The settings file cannot be used")));
+    QVERIFY(box->text().contains(settingsFile));
+    box->close();
+    QFile::remove(settingsFile);
+    result.instance.reset();
+  }
+
+  void aMissingHomeIsNeverCreated() {
+    const test::ProgramFolder program;
+    ui::StartUpPlaces nowhere = places(program);
+    nowhere.configFolder = config_.filePath("no-home/.config");
+    QCOMPARE(QString::fromLatin1(ui::startUp(nowhere).failureText), QStringLiteral("Failed to execute file."));
+    QVERIFY(!QFileInfo::exists(config_.filePath("no-home")));
   }
 
   void positionIsKeptInsideTheNearestScreen() {
