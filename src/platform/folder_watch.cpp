@@ -65,41 +65,31 @@ FolderEvents::~FolderEvents() {
 }
 
 bool FolderEvents::watch(const QString& folder) {
-  for (Watch& w : watches_) {
-    if (w.folder == folder) {
-      ++w.uses;
-      return true;
-    }
+  if (const auto known = descriptors_.constFind(folder); known != descriptors_.cend()) {
+    ++namesAndUses_[*known][folder];
+    return true;
   }
   if (fd_ < 0) return false;
+  // A second name of a watched folder gets the same descriptor back; it keeps a count of its own.
   const int descriptor = inotify_add_watch(fd_, QFile::encodeName(folder).constData(), kEntryEvents);
   if (descriptor < 0) return false;
-  // Two names of one folder (a link) share one descriptor: count it under the first name only.
-  for (Watch& w : watches_) {
-    if (w.descriptor == descriptor) {
-      ++w.uses;
-      return true;
-    }
-  }
-  watches_.push_back({descriptor, folder, 1});
+  descriptors_.insert(folder, descriptor);
+  namesAndUses_[descriptor].insert(folder, 1);
   return true;
 }
 
 void FolderEvents::unwatch(const QString& folder) {
-  for (auto it = watches_.begin(); it != watches_.end(); ++it) {
-    if (it->folder != folder) continue;
-    if (--it->uses == 0) {
-      inotify_rm_watch(fd_, it->descriptor);
-      watches_.erase(it);
-    }
-    return;
+  const auto known = descriptors_.find(folder);
+  if (known == descriptors_.end()) return;
+  const int descriptor = *known;
+  QHash<QString, int>& names = namesAndUses_[descriptor];
+  if (--names[folder] > 0) return;
+  names.remove(folder);
+  descriptors_.erase(known);
+  if (names.isEmpty()) {
+    namesAndUses_.remove(descriptor);
+    inotify_rm_watch(fd_, descriptor);
   }
-}
-
-bool FolderEvents::isWatched(const QString& folder) const {
-  for (const Watch& w : watches_)
-    if (w.folder == folder) return true;
-  return false;
 }
 
 std::vector<FolderEvents::Event> FolderEvents::read() {
@@ -118,17 +108,18 @@ std::vector<FolderEvents::Event> FolderEvents::read() {
         continue;
       }
       if (event->mask & IN_IGNORED) {
-        // The folder itself went away; its descriptor is gone, so forget it.
-        std::erase_if(watches_, [&](const Watch& w) { return w.descriptor == event->wd; });
+        // The folder itself went away; its descriptor is gone, so forget every name of it.
+        for (const QString& name : namesAndUses_.value(event->wd).keys()) descriptors_.remove(name);
+        namesAndUses_.remove(event->wd);
         continue;
       }
       if (event->len == 0) continue;
-      const QString* folder = nullptr;
-      for (const Watch& w : watches_)
-        if (w.descriptor == event->wd) folder = &w.folder;
-      if (!folder) continue;  // unwatched while the event was queued
+      const auto names = namesAndUses_.constFind(event->wd);
+      if (names == namesAndUses_.cend()) continue;  // unwatched while the event was queued
       const Kind kind = (event->mask & (IN_CREATE | IN_MOVED_TO)) ? Kind::Arrived : Kind::Left;
-      events.push_back({kind, *folder, QFile::decodeName(event->name), (event->mask & IN_ISDIR) != 0});
+      const QString name = QFile::decodeName(event->name);
+      for (auto it = names->cbegin(); it != names->cend(); ++it)
+        events.push_back({kind, it.key(), name, (event->mask & IN_ISDIR) != 0});
     }
   }
   return events;

@@ -28,6 +28,8 @@ class FolderWatch {
 
 }  // namespace velorin
 
+#include <QHash>
+
 #include <vector>
 
 namespace velorin {
@@ -35,7 +37,8 @@ namespace velorin {
 // Entries appearing in, leaving or being renamed within a set of watched folders (not
 // recursive), for a view that shows those folders. The owner polls fd() for readability (a
 // socket notifier) and then calls read(). A rename within one folder arrives as a Left followed by
-// an Arrived event.
+// an Arrived event. One folder watched under several names (a link and its target) reports each
+// change once for every name.
 class FolderEvents {
  public:
   enum class Kind { Arrived, Left, Overflow };
@@ -53,22 +56,18 @@ class FolderEvents {
 
   bool isOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
-  // Watching one folder twice is counted: it stops after as many unwatch() calls.
+  // Watching one name twice is counted: it stops after as many unwatch() calls.
   bool watch(const QString& folder);
   void unwatch(const QString& folder);
-  bool isWatched(const QString& folder) const;
+  bool isWatched(const QString& folder) const { return descriptors_.contains(folder); }
 
   // Never waits: the events pending now.
   std::vector<Event> read();
 
  private:
-  struct Watch {
-    int descriptor;
-    QString folder;
-    int uses;
-  };
   int fd_ = -1;
-  std::vector<Watch> watches_;
+  QHash<QString, int> descriptors_;               // name -> inotify descriptor
+  QHash<int, QHash<QString, int>> namesAndUses_;  // descriptor -> its names, each with its count
 };
 
 }  // namespace velorin

@@ -10,9 +10,9 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QStandardItemModel>
-#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QStyledItemDelegate>
 #include <QUrl>
@@ -34,6 +34,9 @@ namespace {
 
 enum Kind { kFavouritesRoot = 0, kDesktopRoot = 1, kFavourite = 2, kShellItem = 3 };
 constexpr int kMayHaveChildrenRole = Qt::UserRole + 1;
+// Rows made per turn of the event loop while a long listing goes in: a few milliseconds' work.
+constexpr size_t kRowsPerTurn = 500;
+constexpr int kDesktopText = 20141, kFavouritesText = 20140;
 
 QString joinPath(const QString& folder, const QString& name) {
   return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
@@ -90,7 +93,9 @@ class TreeItem : public QStandardItem {
   bool isArchive() const { return archive_; }
   bool isFolder() const { return !archive_ && kind_ != kFavouritesRoot && kind_ != kDesktopRoot; }
   bool populated = false;
+  bool watched = false;
   quint64 checkId = 0;
+  std::vector<FolderChild> pending;  // the rest of its listing, in tree order, not yet rows
 
  private:
   FolderTree* tree_;
@@ -247,15 +252,12 @@ void FolderTree::buildRoots() {
   built_ = true;
   QFileIconProvider icons;
   desktopRoot_ = new TreeItem(this, kDesktopRoot, QString(), false);
-  desktopRoot_->setText(QStandardPaths::displayName(QStandardPaths::DesktopLocation));
+  desktopRoot_->setText(host_.language().text(kDesktopText));
   desktopRoot_->setIcon(icons.icon(QFileIconProvider::Desktop));
   model_->appendRow(desktopRoot_);
   if (desktopExpand_) view_->expand(desktopRoot_->index());
   if (!favourites_.empty()) {
-    favouritesRoot_ = new TreeItem(this, kFavouritesRoot, QString(), false);
-    favouritesRoot_->setText(host_.language().text(20140));
-    favouritesRoot_->setIcon(icons.icon(QFileIconProvider::Folder));
-    model_->appendRow(favouritesRoot_);
+    makeFavouritesRoot();
     if (favouritesExpand_) {
       view_->expand(favouritesRoot_->index());
       for (int row = 0; row < favouritesRoot_->rowCount(); ++row) {
@@ -273,20 +275,68 @@ TreeItem* FolderTree::makeChild(const QString& folder, const QString& name, bool
   auto* item = new TreeItem(this, kShellItem, joinPath(folder, name), !isFolder);
   item->setText(name);
   item->setIcon(isFolder ? folderIcon : fileIcon);
+  if (isFolder) track(item);
   return item;
+}
+
+TreeItem* FolderTree::makeFavourite(const QString& path) {
+  auto* item = new TreeItem(this, kFavourite, path, false);
+  item->setText(path);
+  item->setIcon(QFileIconProvider().icon(QFileIconProvider::Folder));
+  track(item);
+  return item;
+}
+
+TreeItem* FolderTree::makeFavouritesRoot() {
+  favouritesRoot_ = new TreeItem(this, kFavouritesRoot, QString(), false);
+  favouritesRoot_->setText(host_.language().text(kFavouritesText));
+  favouritesRoot_->setIcon(QFileIconProvider().icon(QFileIconProvider::Folder));
+  model_->appendRow(favouritesRoot_);
+  return favouritesRoot_;
+}
+
+void FolderTree::track(TreeItem* item) {
+  if (!events_.watch(item->path())) return;  // out of watches: the item just stays as it is
+  item->watched = true;
+  itemsByPath_[item->path()] << item;
 }
 
 namespace {
 // Folders first, then archives, each in logical order.
+bool childOrder(const FolderChild& a, const FolderChild& b) {
+  if (a.isFolder != b.isFolder) return a.isFolder;
+  return compareLogical(a.name, b.name) < 0;
+}
 bool treeOrder(const TreeItem* a, const TreeItem* b) {
   if (a->isArchive() != b->isArchive()) return !a->isArchive();
   return compareLogical(a->text(), b->text()) < 0;
 }
+FolderChild asChild(const TreeItem* item) { return {item->text(), !item->isArchive(), false}; }
 }  // namespace
 
 void FolderTree::populate(TreeItem* item) {
   item->populated = true;
-  QList<QStandardItem*> children;
+  if (item->kind() == kShellItem || item->kind() == kFavourite) {
+    // Only the names are read and sorted at once; the rows follow a turn at a time, so a folder
+    // of many thousand sub-folders never holds up the window.
+    std::vector<FolderChild> listing;
+    const TreeFilter& filter = *filter_;
+    forEachFolderChild(item->path(), [&](const FolderChild& child) {
+      if ((!child.hidden || filter.showHidden) && (child.isFolder || filter.isArchive(child.name)))
+        listing.push_back(child);
+      return true;
+    });
+    if (listing.empty()) {
+      item->setData(false, kMayHaveChildrenRole);
+      return;
+    }
+    std::sort(listing.begin(), listing.end(), childOrder);
+    item->pending = std::move(listing);
+    filling_.push_back(item);
+    fillRows(item, kRowsPerTurn);
+    scheduleFill();
+    return;
+  }
   std::vector<TreeItem*> sorted;
   if (item->kind() == kDesktopRoot) {
     QStringList roots{QDir::homePath()};
@@ -297,72 +347,147 @@ void FolderTree::populate(TreeItem* item) {
       auto* child = new TreeItem(this, kShellItem, root, false);
       child->setText(root == QDir::homePath() ? QFileInfo(root).fileName() : root);
       child->setIcon(QFileIconProvider().icon(root == QDir::homePath() ? QFileIconProvider::Folder : QFileIconProvider::Drive));
+      track(child);
       sorted.push_back(child);
     }
-  } else if (item->kind() == kFavouritesRoot) {
-    std::erase_if(favourites_, [](const Favourite& f) { return !QFileInfo(f.path).isDir(); });
-    for (const Favourite& favourite : favourites_) {
-      auto* child = new TreeItem(this, kFavourite, favourite.path, false);
-      child->setText(favourite.path);
-      child->setIcon(QFileIconProvider().icon(QFileIconProvider::Folder));
-      sorted.push_back(child);
-    }
-    std::stable_sort(sorted.begin(), sorted.end(), treeOrder);
   } else {
-    const TreeFilter& filter = *filter_;
-    forEachFolderChild(item->path(), [&](const FolderChild& child) {
-      if (child.hidden && !filter.showHidden) return true;
-      if (child.isFolder || filter.isArchive(child.name)) sorted.push_back(makeChild(item->path(), child.name, child.isFolder));
-      return true;
-    });
-    std::sort(sorted.begin(), sorted.end(), treeOrder);
-    if (events_.watch(item->path())) populatedByPath_[item->path()] << item;
+    std::erase_if(favourites_, [](const Favourite& f) { return !QFileInfo(f.path).isDir(); });
+    for (const Favourite& favourite : favourites_) sorted.push_back(makeFavourite(favourite.path));
+    std::stable_sort(sorted.begin(), sorted.end(), treeOrder);
   }
-  for (TreeItem* child : sorted) children << child;
-  if (!children.isEmpty()) item->appendRows(children);
+  QList<QStandardItem*> children(sorted.begin(), sorted.end());
   if (children.isEmpty()) item->setData(false, kMayHaveChildrenRole);
-  for (TreeItem* child : sorted)
-    if (child->isFolder()) queueCheck(child);
+  else item->appendRows(children);
+  queueChecks(sorted);
+}
+
+void FolderTree::fillRows(TreeItem* parent, size_t count) {
+  const size_t take = std::min(count, parent->pending.size());
+  QList<QStandardItem*> rows;
+  rows.reserve(static_cast<qsizetype>(take));
+  std::vector<TreeItem*> folders;
+  for (size_t i = 0; i < take; ++i) {
+    TreeItem* child = makeChild(parent->path(), parent->pending[i].name, parent->pending[i].isFolder);
+    rows << child;
+    if (child->isFolder()) folders.push_back(child);
+  }
+  parent->pending.erase(parent->pending.begin(), parent->pending.begin() + static_cast<ptrdiff_t>(take));
+  if (parent->pending.empty()) std::erase(filling_, parent);
+  parent->appendRows(rows);  // one insertion for the whole batch
+  queueChecks(folders);
+}
+
+void FolderTree::fillStep() {
+  fillScheduled_ = false;
+  for (size_t budget = kRowsPerTurn; budget > 0 && !filling_.empty();) {
+    TreeItem* parent = filling_.front();
+    const size_t take = std::min(budget, parent->pending.size());
+    fillRows(parent, take);
+    budget -= take;
+  }
+  scheduleFill();
+}
+
+void FolderTree::scheduleFill() {
+  if (fillScheduled_ || filling_.empty() || stopped_) return;
+  fillScheduled_ = true;
+  QMetaObject::invokeMethod(this, &FolderTree::fillStep, Qt::QueuedConnection);
+}
+
+int FolderTree::pendingRows() const {
+  size_t rows = 0;
+  for (const TreeItem* item : filling_) rows += item->pending.size();
+  return static_cast<int>(rows);
 }
 
 void FolderTree::unpopulate(TreeItem* item) {
   if (!item->populated) return;
   item->removeRows(0, item->rowCount());
   item->populated = false;
-  if (populatedByPath_.contains(item->path()) && populatedByPath_[item->path()].removeAll(item) > 0) {
-    events_.unwatch(item->path());
-    if (populatedByPath_[item->path()].isEmpty()) populatedByPath_.remove(item->path());
-  }
+  if (!item->pending.empty()) std::erase(filling_, item);
+  item->pending.clear();
 }
 
 void FolderTree::forgetItem(TreeItem* item) {
   if (item->checkId) checking_.remove(item->checkId);
-  auto found = populatedByPath_.find(item->path());
-  if (found != populatedByPath_.end() && found->removeAll(item) > 0) {
+  if (!item->pending.empty()) std::erase(filling_, item);
+  if (item->watched) {
     events_.unwatch(item->path());
-    if (found->isEmpty()) populatedByPath_.erase(found);
+    auto found = itemsByPath_.find(item->path());
+    if (found != itemsByPath_.end() && found->removeAll(item) > 0 && found->isEmpty()) itemsByPath_.erase(found);
   }
   if (item == desktopRoot_) desktopRoot_ = nullptr;
   if (item == favouritesRoot_) favouritesRoot_ = nullptr;
 }
 
 void FolderTree::insertSorted(TreeItem* parent, TreeItem* child) {
-  int row = 0;
-  while (row < parent->rowCount() && treeOrder(static_cast<TreeItem*>(parent->child(row)), child)) ++row;
-  parent->insertRow(row, child);
+  int low = 0, high = parent->rowCount();
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (treeOrder(static_cast<TreeItem*>(parent->child(middle)), child)) low = middle + 1;
+    else high = middle;
+  }
+  parent->insertRow(low, child);
   if (child->isFolder()) queueCheck(child);
+}
+
+TreeItem* FolderTree::childNamed(TreeItem* parent, const QString& name) {
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int row = 0; row < parent->rowCount(); ++row)
+      if (parent->child(row)->text() == name) return static_cast<TreeItem*>(parent->child(row));
+    if (parent->pending.empty()) break;
+    fillRows(parent, parent->pending.size());  // going somewhere inside: the rest is needed now
+  }
+  return nullptr;
+}
+
+bool FolderTree::holdsChild(const TreeItem* parent, const QString& name) const {
+  const QString path = joinPath(parent->path(), name);
+  for (int row = 0; row < parent->rowCount(); ++row)
+    if (static_cast<TreeItem*>(parent->child(row))->path() == path) return true;
+  return std::any_of(parent->pending.begin(), parent->pending.end(),
+                     [&](const FolderChild& child) { return child.name == name; });
+}
+
+void FolderTree::insertChild(TreeItem* parent, const FolderChild& child) {
+  // While the listing is still going in, a name that sorts after the rows so far waits with the
+  // rest, so the order holds.
+  if (!parent->pending.empty()) {
+    const int last = parent->rowCount() - 1;
+    if (last < 0 || childOrder(asChild(static_cast<TreeItem*>(parent->child(last))), child)) {
+      parent->pending.insert(std::lower_bound(parent->pending.begin(), parent->pending.end(), child, childOrder), child);
+      return;
+    }
+  }
+  insertSorted(parent, makeChild(parent->path(), child.name, child.isFolder));
+}
+
+void FolderTree::removeChild(TreeItem* parent, const QString& name) {
+  const QString path = joinPath(parent->path(), name);
+  for (int row = parent->rowCount() - 1; row >= 0; --row)
+    if (static_cast<TreeItem*>(parent->child(row))->path() == path) parent->removeRow(row);
+  if (std::erase_if(parent->pending, [&](const FolderChild& child) { return child.name == name; }) > 0 &&
+      parent->pending.empty())
+    std::erase(filling_, parent);
 }
 
 // --- Child checks ------------------------------------------------------------------------------
 
-void FolderTree::queueCheck(TreeItem* item) {
-  if (stopped_) return;
-  if (item->checkId) checking_.remove(item->checkId);
-  item->checkId = nextCheckId_++;
-  checking_.insert(item->checkId, item);
+void FolderTree::queueCheck(TreeItem* item) { queueChecks({item}); }
+
+void FolderTree::queueChecks(const std::vector<TreeItem*>& items) {
+  if (stopped_ || items.empty()) return;
+  std::vector<Check> checks;
+  checks.reserve(items.size());
+  for (TreeItem* item : items) {
+    if (item->checkId) checking_.remove(item->checkId);  // a newer answer is wanted
+    item->checkId = nextCheckId_++;
+    checking_.insert(item->checkId, item);
+    checks.push_back({item->checkId, item->path(), filter_});
+  }
   {
     std::lock_guard lock(mutex_);
-    queue_.push_back({item->checkId, item->path(), filter_});
+    for (Check& check : checks) queue_.push_back(std::move(check));
   }
   wake_.notify_one();
 }
@@ -445,51 +570,57 @@ void FolderTree::stop() {
   if (eventNotifier_) eventNotifier_->setEnabled(false);
   model_->clear();
   checking_.clear();
+  filling_.clear();
 }
 
 // --- Live updates and option switches ----------------------------------------------------------
 
-QList<TreeItem*> FolderTree::itemsShowing(const QString& folder) const { return populatedByPath_.value(folder); }
-
 void FolderTree::readEvents() {
   for (const FolderEvents::Event& event : events_.read()) {
     if (event.kind == FolderEvents::Kind::Overflow) continue;
-    const bool relevant = event.isFolder || filter_->isArchive(event.name);
-    if (!relevant || (event.name.startsWith(u'.') && !filter_->showHidden)) continue;
-    for (TreeItem* parent : itemsShowing(event.folder)) {
-      const QString path = joinPath(event.folder, event.name);
-      if (event.kind == FolderEvents::Kind::Left) {
-        for (int row = parent->rowCount() - 1; row >= 0; --row)
-          if (static_cast<TreeItem*>(parent->child(row))->path() == path) parent->removeRow(row);
-        continue;
+    if (event.name.startsWith(u'.') && !filter_->showHidden) continue;
+    const QString path = joinPath(event.folder, event.name);
+    const bool arrived = event.kind == FolderEvents::Kind::Arrived;
+    // A link to a folder arrives as a plain entry; only what arrives can still be asked.
+    const bool isFolder = event.isFolder || (arrived && QFileInfo(path).isDir());
+    if (!isFolder && !filter_->isArchive(event.name)) continue;
+    const QList<TreeItem*> showing = itemsByPath_.value(event.folder);
+    for (TreeItem* item : showing) {
+      if (!itemsByPath_.value(event.folder).contains(item)) continue;  // went with an earlier change
+      if (!item->populated) {
+        // Not read: only its expand button can change, and the worker decides it.
+        if (arrived != item->data(kMayHaveChildrenRole).toBool()) queueCheck(item);
+      } else if (!arrived) {
+        removeChild(item, event.name);
+      } else if (!view_->isExpanded(item->index())) {
+        unpopulate(item);  // read again on the next expansion
+        item->setData(true, kMayHaveChildrenRole);
+      } else if (!holdsChild(item, event.name)) {
+        insertChild(item, {event.name, isFolder, false});
       }
-      if (!view_->isExpanded(parent->index())) {
-        unpopulate(parent);  // read again on the next expansion
-        parent->setData(true, kMayHaveChildrenRole);
-        break;  // parent's list changed under us
-      }
-      bool present = false;
-      for (int row = 0; row < parent->rowCount() && !present; ++row)
-        present = static_cast<TreeItem*>(parent->child(row))->path() == path;
-      if (!present) insertSorted(parent, makeChild(event.folder, event.name, event.isFolder));
     }
   }
 }
 
 void FolderTree::requeueUnpopulated() {
-  std::vector<TreeItem*> stack;
+  std::vector<TreeItem*> stack, unread;
   for (int row = 0; row < model_->rowCount(); ++row) stack.push_back(static_cast<TreeItem*>(model_->item(row)));
   while (!stack.empty()) {
     TreeItem* item = stack.back();
     stack.pop_back();
-    if (item->isFolder() && !item->populated) queueCheck(item);
+    if (item->isFolder() && !item->populated) unread.push_back(item);
     for (int row = 0; row < item->rowCount(); ++row) stack.push_back(static_cast<TreeItem*>(item->child(row)));
   }
+  queueChecks(unread);
 }
 
 // Brings every read folder in line with the filter: removes what it now excludes, adds what it
 // now admits, and checks the expand buttons of the unread folders again.
 void FolderTree::refilter() {
+  const TreeFilter& filter = *filter_;
+  auto excluded = [&](const FolderChild& child) {
+    return (child.hidden && !filter.showHidden) || (!child.isFolder && !filter.isArchive(child.name));
+  };
   std::vector<TreeItem*> stack;
   for (int row = 0; row < model_->rowCount(); ++row) stack.push_back(static_cast<TreeItem*>(model_->item(row)));
   while (!stack.empty()) {
@@ -497,18 +628,19 @@ void FolderTree::refilter() {
     stack.pop_back();
     if (!item->populated) continue;
     if (item->kind() == kShellItem || item->kind() == kFavourite) {
+      QSet<QString> present;
       for (int row = item->rowCount() - 1; row >= 0; --row) {
         auto* child = static_cast<TreeItem*>(item->child(row));
-        const bool hiddenOut = child->text().startsWith(u'.') && !filter_->showHidden;
-        if (hiddenOut || (child->isArchive() && !filter_->isArchive(child->text()))) item->removeRow(row);
+        FolderChild shown = asChild(child);
+        shown.hidden = shown.name.startsWith(u'.');
+        if (excluded(shown)) item->removeRow(row);
+        else present.insert(shown.name);
       }
+      std::erase_if(item->pending, excluded);
+      if (item->pending.empty()) std::erase(filling_, item);
+      for (const FolderChild& child : item->pending) present.insert(child.name);
       forEachFolderChild(item->path(), [&](const FolderChild& child) {
-        if (child.hidden && !filter_->showHidden) return true;
-        if (!child.isFolder && !filter_->isArchive(child.name)) return true;
-        const QString path = joinPath(item->path(), child.name);
-        for (int row = 0; row < item->rowCount(); ++row)
-          if (static_cast<TreeItem*>(item->child(row))->path() == path) return true;
-        insertSorted(item, makeChild(item->path(), child.name, child.isFolder));
+        if (!excluded(child) && !present.contains(child.name)) insertChild(item, child);
         return true;
       });
     }
@@ -580,9 +712,7 @@ void FolderTree::selectPath(const QString& wanted) {
   for (const QString& name : names) {
     if (!item->populated) populate(item);
     view_->expand(item->index());
-    TreeItem* next = nullptr;
-    for (int row = 0; row < item->rowCount() && !next; ++row)
-      if (item->child(row)->text() == name) next = static_cast<TreeItem*>(item->child(row));
+    TreeItem* next = childNamed(item, name);
     if (!next) break;
     item = next;
   }
@@ -603,18 +733,8 @@ void FolderTree::addFavourite(const QString& path) {
   for (const Favourite& favourite : favourites_)
     if (favourite.path == path) return;
   favourites_.push_back({path, false});
-  if (!favouritesRoot_) {
-    favouritesRoot_ = new TreeItem(this, kFavouritesRoot, QString(), false);
-    favouritesRoot_->setText(host_.language().text(20140));
-    favouritesRoot_->setIcon(QFileIconProvider().icon(QFileIconProvider::Folder));
-    model_->appendRow(favouritesRoot_);
-  }
-  if (favouritesRoot_->populated) {
-    auto* child = new TreeItem(this, kFavourite, path, false);
-    child->setText(path);
-    child->setIcon(QFileIconProvider().icon(QFileIconProvider::Folder));
-    insertSorted(favouritesRoot_, child);
-  }
+  if (!favouritesRoot_) makeFavouritesRoot();
+  if (favouritesRoot_->populated) insertSorted(favouritesRoot_, makeFavourite(path));
 }
 
 void FolderTree::giveValues() {
@@ -631,7 +751,8 @@ void FolderTree::giveValues() {
 }
 
 void FolderTree::relabel() {
-  if (favouritesRoot_) favouritesRoot_->setText(host_.language().text(20140));
+  if (desktopRoot_) desktopRoot_->setText(host_.language().text(kDesktopText));
+  if (favouritesRoot_) favouritesRoot_->setText(host_.language().text(kFavouritesText));
 }
 
 // --- Context menu and cursor -------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/directory.h"
 #include "platform/folder_watch.h"
 #include "ui/settings_page.h"
 
@@ -71,6 +72,8 @@ class FolderTree : public QWidget {
 
   // Child checks queued or running, and results not yet applied.
   int pendingChecks() const;
+  // Rows of read folders not inserted yet (a long listing goes in over several turns).
+  int pendingRows() const;
   void addFavourite(const QString& path);
   QStandardItem* itemForPath(const QString& path) const;
 
@@ -99,8 +102,19 @@ class FolderTree : public QWidget {
   void populate(TreeItem* item);
   void unpopulate(TreeItem* item);
   TreeItem* makeChild(const QString& folder, const QString& name, bool isFolder);
+  TreeItem* makeFavourite(const QString& path);
+  TreeItem* makeFavouritesRoot();
+  void track(TreeItem* item);
+  void fillRows(TreeItem* parent, size_t count);
+  void fillStep();
+  void scheduleFill();
+  TreeItem* childNamed(TreeItem* parent, const QString& name);
+  bool holdsChild(const TreeItem* parent, const QString& name) const;
+  void insertChild(TreeItem* parent, const FolderChild& child);
+  void removeChild(TreeItem* parent, const QString& name);
   void insertSorted(TreeItem* parent, TreeItem* child);
   void queueCheck(TreeItem* item);
+  void queueChecks(const std::vector<TreeItem*>& items);
   void discardChecks();
   void requeueUnpopulated();
   void workerLoop();
@@ -111,7 +125,6 @@ class FolderTree : public QWidget {
   void showMenu(const QPoint& position);
   void updateCursor(Qt::KeyboardModifiers modifiers);
   void refilter();
-  QList<TreeItem*> itemsShowing(const QString& folder) const;
 
   PageHost& host_;
   QTreeView* view_ = nullptr;
@@ -134,7 +147,11 @@ class FolderTree : public QWidget {
 
   FolderEvents events_;
   QSocketNotifier* eventNotifier_ = nullptr;
-  QHash<QString, QList<TreeItem*>> populatedByPath_;
+  // Every folder item under its path, each holding a watch on it: a read folder follows its
+  // entries, an unread one re-checks its expand button when its contents change.
+  QHash<QString, QList<TreeItem*>> itemsByPath_;
+  std::vector<TreeItem*> filling_;  // read folders with rows still to insert
+  bool fillScheduled_ = false;
   QHash<quint64, TreeItem*> checking_;
   quint64 nextCheckId_ = 1;
 

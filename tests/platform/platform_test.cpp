@@ -129,6 +129,35 @@ TEST(FolderWatch, SeesTimeChangesOfListedFiles) {
   EXPECT_TRUE(watch.changed());
 }
 
+// A folder watched under two names reports to both; each name counts its own uses.
+TEST(FolderEvents, EveryNameOfAFolderHearsItsChanges) {
+  test::TempFolder folder;
+  std::filesystem::create_directory(folder / "real");
+  std::filesystem::create_directory_symlink(folder / "real", folder / "link");
+  const QString real = q(folder / "real"), link = q(folder / "link");
+  FolderEvents events;
+  ASSERT_TRUE(events.watch(real));
+  ASSERT_TRUE(events.watch(link));
+  ASSERT_TRUE(events.watch(link));
+  auto heard = [&] {
+    std::vector<QString> folders;
+    for (const FolderEvents::Event& event : events.read())
+      if (event.kind == FolderEvents::Kind::Arrived && event.isFolder) folders.push_back(event.folder);
+    std::sort(folders.begin(), folders.end());
+    return folders;
+  };
+  std::filesystem::create_directory(folder / "real" / "a");
+  EXPECT_EQ(heard(), (std::vector<QString>{link, real}));
+  events.unwatch(real);
+  events.unwatch(link);
+  std::filesystem::create_directory(folder / "real" / "b");
+  EXPECT_EQ(heard(), std::vector<QString>{link});
+  events.unwatch(link);
+  EXPECT_FALSE(events.isWatched(link));
+  std::filesystem::create_directory(folder / "real" / "c");
+  EXPECT_TRUE(heard().empty());
+}
+
 TEST(FileTimes, LastWriteTimeRoundTripsAndPreEpochTimesConvert) {
   test::TempFolder folder;
   touch(folder / "a");

@@ -22,7 +22,7 @@ class LanguageFilesTest : public QObject {
     QVERIFY(english.load(QStringLiteral(VELORIN_SOURCE_DIR "/lang/English.lng")));
     QVERIFY(japanese.load(QStringLiteral(VELORIN_SOURCE_DIR "/lang/Japanese.lng")));
     QList<int> window{1011, 1012, 1021, 1022, 1023, 1024, 1025, 1026, 5100, 11001, 11013, 11014, 20000, 20010,
-                      20300, 20303, 20304, 20400, 20401, 20402, 20403, 30000, 30001, 21004, 2000, 2001, 2002, 2010,
+                      20141, 20300, 20303, 20304, 20400, 20401, 20402, 20403, 30000, 30001, 21004, 2000, 2001, 2002, 2010,
                       2011, 2100, 2101, 2200, 2201, 2202, 2203, 2204, 2300, 2301, 2303, 2304,
                       2320, 2321, 2322, 2400, 2401};
     for (int id = 11021; id <= 11026; ++id) window << id;
