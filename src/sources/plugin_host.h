@@ -33,7 +33,7 @@ struct PluginHost {
   // Asked with a picture's size before its blocks are taken: from GetPictureInfo before the
   // plug-in decodes, and from the plug-in's header before the host copies the picture. False
   // refuses the picture (pictureFailure BadImage). None: every size is taken.
-  std::function<bool(int64_t width, int64_t height)> admitPicture;
+  std::function<bool(int64_t width, int64_t height)> admitPicture = {};
 };
 
 // The folder the shipped plug-ins are installed in ("plugins" beside the program in the build tree

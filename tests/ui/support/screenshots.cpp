@@ -34,9 +34,9 @@ bool saveShot(QWidget& widget, const QString& folder, const QString& name) {
 bool saveDialogs(velorin::ui::MainWindow& window, const QString& folder, const QString& language) {
   using namespace velorin;
   const int fontHeight = window.settings().application.FHeight;
-  const std::vector<PreviewRow> rows{{"IMG_0001.JPG", "IMG_0001.jpg"},
-                                     {"IMG_0001+1.JPG", "IMG_0001+1+1.jpg"},
-                                     {"holiday/beach.png", "beach.jpg"}};
+  const std::vector<PreviewRow> rows{{"IMG_0001.JPG", "IMG_0001.jpg", {}, {}},
+                                     {"IMG_0001+1.JPG", "IMG_0001+1+1.jpg", {}, {}},
+                                     {"holiday/beach.png", "beach.jpg", {}, {}}};
   ui::NamePreviewDialog names(window.language(), rows, fontHeight, &window);
   ui::PasswordDialog password(window.language(), QString(), fontHeight, &window);
   if (!saveShot(names, folder, language + "-names") || !saveShot(password, folder, language + "-password"))
