@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -162,8 +163,11 @@ int64_t conversionEstimate(int64_t width, int64_t height) {
   if (width <= 0 || height <= 0) return 0;
   // Four copies of the 24-bit picture, its rows padded to 4 bytes: the decoded picture, the
   // processed one, and the writer's buffers (up to 6 bytes a pixel for a JPEG encoder's
-  // coefficients). Dimensions come from 16- or 32-bit header fields, so this cannot overflow.
+  // coefficients). Two 32-bit header fields can overflow the product: such a picture needs more
+  // than any budget, so the estimate saturates.
+  if (width > (int64_t{1} << 40) || height > (int64_t{1} << 40)) return INT64_MAX;
   const int64_t stride = (width * 3 + 3) & ~int64_t{3};
+  if (stride > INT64_MAX / 4 / height) return INT64_MAX;
   return 4 * stride * height;
 }
 

@@ -160,3 +160,10 @@ TEST_F(BudgetedLoad, ZipMembersAreJudgedByTheirHeadBeforeInflating) {
 
 }  // namespace
 }  // namespace velorin
+
+// A PNG header may claim 2^32 - 1 pixels on each side: the estimate saturates instead of wrapping.
+TEST(MemoryBudgetEstimate, HugeDimensionsSaturate) {
+  EXPECT_EQ(velorin::conversionEstimate(4110417972, 4110417972), INT64_MAX);
+  EXPECT_EQ(velorin::conversionEstimate(int64_t{1} << 41, 1), INT64_MAX);
+  EXPECT_EQ(velorin::conversionEstimate(1000, 1000), 4 * 3000 * 1000);
+}
