@@ -101,9 +101,10 @@ QString findSettingsFile(const QString& programFolder, const QString& configFold
   const QString folder = QFileInfo(path).path();
   // One level at a time, so that a configuration folder whose parent (the home folder) is
   // missing is not made along with it.
-  if (!QFileInfo(folder).isDir() && !(QFileInfo(configFolder).isDir() || QDir().mkdir(configFolder)))
-    return {};
-  if (!QFileInfo(folder).isDir() && !QDir().mkdir(folder)) return {};
+  if (!QFileInfo(folder).isDir()) {
+    if (!QFileInfo(configFolder).isDir() && !QDir().mkdir(configFolder)) return {};
+    if (!QDir().mkdir(folder)) return {};
+  }
   return path;
 }
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <csignal>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "settings/settings_store.h"
@@ -39,7 +40,8 @@ class HeadlessTest : public ::testing::Test {
     std::filesystem::create_directories(folder_ / "tmp");
   }
 
-  ProgramRun velorin(const QStringList& arguments) {
+  // input, when given, is the program's standard input, closed after it.
+  ProgramRun velorin(const QStringList& arguments, const std::optional<QByteArray>& input = std::nullopt) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), q(folder_ / "tmp"));
@@ -51,6 +53,11 @@ class HeadlessTest : public ::testing::Test {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(QString::fromLatin1(name));
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"), arguments);
+    if (input) {
+      EXPECT_TRUE(process.waitForStarted());
+      process.write(*input);
+      process.closeWriteChannel();
+    }
     EXPECT_TRUE(process.waitForFinished(60000));
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
@@ -309,18 +316,10 @@ TEST_F(HeadlessTest, RerunsSkipOrReplaceTakenNames) {
 TEST_F(HeadlessTest, FilesFromStandardInputWithNulAndTheMissingOutputFolder) {
   writeBmp("a b.bmp");
   writeBmp("c.bmp");
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder_ / "config"));
-  process.setProcessEnvironment(environment);
   const std::filesystem::path target = folder_ / "new" / "deeper";
-  process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"),
-                {"--convert", "-f", "png", "--files-from", "-", "-0", "--mkdir", "-o", q(target)});
-  ASSERT_TRUE(process.waitForStarted());
-  process.write((q(in() / "a b.bmp") + QChar(u'\0') + q(in() / "c.bmp") + QChar(u'\0')).toUtf8());
-  process.closeWriteChannel();
-  ASSERT_TRUE(process.waitForFinished(60000));
-  EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+  const ProgramRun run = velorin({"--convert", "-f", "png", "--files-from", "-", "-0", "--mkdir", "-o", q(target)},
+                                 (q(in() / "a b.bmp") + QChar(u'\0') + q(in() / "c.bmp") + QChar(u'\0')).toUtf8());
+  EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
   EXPECT_TRUE(std::filesystem::exists(target / "a b.png"));
   EXPECT_TRUE(std::filesystem::exists(target / "c.png"));
 }
@@ -406,17 +405,9 @@ TEST_F(HeadlessTest, NulSeparatedNamesWithRecursion) {
   std::filesystem::create_directories(in() / "tree" / "deep");
   writeBmp("tree/deep/x.bmp");
   writeBmp("loose.bmp");
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder_ / "config"));
-  process.setProcessEnvironment(environment);
-  process.start(QStringLiteral(VELORIN_BINARY_DIR "/bin/velorin"),
-                {"--convert", "-f", "png", "-r", "--files-from", "-", "-0", "-o", q(out())});
-  ASSERT_TRUE(process.waitForStarted());
-  process.write((q(in() / "tree") + QChar(u'\0') + q(in() / "loose.bmp") + QChar(u'\0')).toUtf8());
-  process.closeWriteChannel();
-  ASSERT_TRUE(process.waitForFinished(60000));
-  EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+  const ProgramRun run = velorin({"--convert", "-f", "png", "-r", "--files-from", "-", "-0", "-o", q(out())},
+                                 (q(in() / "tree") + QChar(u'\0') + q(in() / "loose.bmp") + QChar(u'\0')).toUtf8());
+  EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
   // A folder named is walked and mirrored; a file named goes into the output folder itself.
   EXPECT_EQ(test::treeOf(out()), (std::set<std::string>{"deep", "deep/x.png", "loose.png"}));
 }
