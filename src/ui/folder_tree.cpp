@@ -553,7 +553,7 @@ void FolderTree::applyResults() {
 
 int FolderTree::pendingChecks() const {
   std::lock_guard lock(mutex_);
-  return static_cast<int>(queue_.size() + results_.size()) + (running_ ? 1 : 0) + (checking_.isEmpty() ? 0 : 0);
+  return static_cast<int>(queue_.size() + results_.size()) + (running_ ? 1 : 0);
 }
 
 void FolderTree::stop() {
