@@ -43,6 +43,9 @@ QByteArray htmlTagLine(const HtmlRecord& record) {
     while (cut > 0 && (static_cast<uint8_t>(name[cut]) & 0xC0) == 0x80) --cut;
     name.truncate(cut);
   }
+  // Linux names may hold the characters other systems forbid; escaped, such a name cannot end
+  // the attribute or open a tag of its own in the page the list is pasted into.
+  name.replace('"', "&quot;").replace('<', "&lt;").replace('>', "&gt;");
   return "<img src=\"" + name + "\" width=\"" + QByteArray::number(record.width) + "\" height=\"" +
          QByteArray::number(record.height) + "\" alt=\"\">\r\n";
 }

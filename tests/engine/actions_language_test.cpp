@@ -57,6 +57,9 @@ TEST(HtmlTagList, ExactLineAndListName) {
   const QByteArray name = line.mid(10, line.indexOf("\" width") - 10);
   EXPECT_EQ(name.size(), 258);
   EXPECT_TRUE(QString::fromUtf8(name).toUtf8() == name);
+  // A quote or angle bracket in a name stays inside the attribute.
+  EXPECT_EQ(htmlTagLine({QStringLiteral("a\" onerror=\"x<b>.jpg"), 2, 3}),
+            QByteArray("<img src=\"a&quot; onerror=&quot;x&lt;b&gt;.jpg\" width=\"2\" height=\"3\" alt=\"\">\r\n"));
 }
 
 TEST(HtmlTagList, WrittenAfterTrashingTheOldOne) {
