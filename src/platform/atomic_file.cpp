@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 namespace velorin {
@@ -27,6 +28,26 @@ bool writeAll(int fd, const char* data, qsizetype size) {
     size -= written;
   }
   return true;
+}
+
+bool noHardLinks(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP || error == ENOSYS || error == EMLINK;
+}
+
+// Renames from to a free name to, never replacing anything; -1 with errno set when it cannot.
+int renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
+  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ENOTSUP) return -1;
+  // The file system cannot be asked to keep what is there (some FUSE drivers): the name is
+  // claimed with an empty file first, which only we then replace.
+  const int placeholder = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (placeholder < 0) return -1;
+  ::close(placeholder);
+  if (::rename(from.constData(), to.constData()) == 0) return 0;
+  const int reason = errno;
+  ::unlink(to.constData());
+  errno = reason;
+  return -1;
 }
 
 QString finalTarget(const QString& path) {
@@ -95,10 +116,14 @@ bool PendingFile::linkTo(const QString& target, int& error) {
     return false;
   }
   const QByteArray targetName = QFile::encodeName(target);
-  const int result = hiddenName_.isEmpty()
-                         ? ::linkat(AT_FDCWD, QFile::encodeName(path_).constData(), AT_FDCWD,
-                                    targetName.constData(), AT_SYMLINK_FOLLOW)
-                         : ::link(hiddenName_.constData(), targetName.constData());
+  int result = hiddenName_.isEmpty() ? ::linkat(AT_FDCWD, QFile::encodeName(path_).constData(), AT_FDCWD,
+                                                targetName.constData(), AT_SYMLINK_FOLLOW)
+                                     : ::link(hiddenName_.constData(), targetName.constData());
+  if (result != 0 && !hiddenName_.isEmpty() && noHardLinks(errno)) {
+    // FAT and exFAT (memory cards) have no hard links: the hidden file is renamed instead.
+    result = renameWithoutReplacing(hiddenName_, targetName);
+    if (result == 0) hiddenName_.clear();  // the name is the output's now
+  }
   if (result != 0) {
     error = errno;
     return false;

@@ -39,16 +39,20 @@ class InterruptedRunTest : public ::testing::Test {
     out_ = std::filesystem::canonical(folder_ / "out");
   }
 
-  std::unique_ptr<QProcess> start(const QStringList& arguments, bool slow, int slowMicros = 10000) {
+  // slow: writes into the output folder are slowed; preloadSettings: more settings for the
+  // preloaded library, which is then loaded even when not slow.
+  std::unique_ptr<QProcess> start(const QStringList& arguments, bool slow, int slowMicros = 10000,
+                                  const QProcessEnvironment& preloadSettings = {}) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), q(folder_ / "tmp"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), q(folder_ / "config"));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), q(folder_ / "data"));
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    if (slow) {
+    if (slow) environment.insert(QStringLiteral("VELORIN_SLOW_FOLDER"), q(out_));
+    for (const QString& name : preloadSettings.keys()) environment.insert(name, preloadSettings.value(name));
+    if (slow || !preloadSettings.isEmpty()) {
       environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(VELORIN_SLOW_WRITES));
-      environment.insert(QStringLiteral("VELORIN_SLOW_FOLDER"), q(out_));
       environment.insert(QStringLiteral("VELORIN_SLOW_MICROS"), QString::number(slowMicros));
       environment.insert(QStringLiteral("VELORIN_SLOW_MARKER"), q(marker()));
       // A sanitizer build wants its runtime first in the list of loaded libraries.
@@ -140,6 +144,35 @@ TEST_F(InterruptedRunTest, TerminateDuringTheCopyFailsTheRunAndLeavesNoPartialFi
   ASSERT_TRUE(process->waitForFinished(30000));
   EXPECT_FALSE(process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0);
   expectWholeOrNothing(complete, "terminated");
+}
+
+// A memory card's FAT file system has no unnamed files and no hard links, and some FUSE drivers
+// for it cannot rename without replacing: outputs still appear whole under free names, a second
+// run takes "+1" names, --overwrite replaces, and no hidden part file is left.
+TEST_F(InterruptedRunTest, OutputsOnAFileSystemWithoutHardLinks) {
+  test::writeBytes(in() / "a.bmp", makePicture(64, 48, 1));
+  test::writeBytes(in() / "b.bmp", makePicture(48, 64, 2));
+  const QStringList inputs{q(in() / "a.bmp"), q(in() / "b.bmp")};
+  auto reference = start(convertArguments(inputs), false);
+  ASSERT_TRUE(reference->waitForFinished(60000));
+  const std::vector<uint8_t> a = test::readBytes(out_ / "a.bmp"), b = test::readBytes(out_ / "b.bmp");
+  ASSERT_FALSE(a.empty());
+  for (const char* rename2 : {"1", "0"}) {
+    const std::string context = std::string("renameat2 flags ") + (rename2[0] == '1' ? "kept" : "refused");
+    std::filesystem::remove_all(out_);
+    std::filesystem::create_directories(out_);
+    QProcessEnvironment fat;
+    fat.insert(QStringLiteral("VELORIN_FAT_FOLDER"), q(out_));
+    fat.insert(QStringLiteral("VELORIN_FAT_RENAME2"), QString::fromLatin1(rename2));
+    for (const QStringList& extra : {QStringList{}, QStringList{}, QStringList{"--overwrite"}}) {
+      auto run = start(convertArguments(inputs) + extra, false, 0, fat);
+      ASSERT_TRUE(run->waitForFinished(60000));
+      EXPECT_EQ(run->exitCode(), 0) << context << run->readAllStandardError().constData();
+    }
+    EXPECT_EQ(entries(out_), (QStringList{"a+1.bmp", "a.bmp", "b+1.bmp", "b.bmp"})) << context;
+    EXPECT_TRUE(test::readBytes(out_ / "a.bmp") == a && test::readBytes(out_ / "a+1.bmp") == a) << context;
+    EXPECT_TRUE(test::readBytes(out_ / "b.bmp") == b && test::readBytes(out_ / "b+1.bmp") == b) << context;
+  }
 }
 
 // Two programs started together on sources of one name into one folder: both pictures are kept

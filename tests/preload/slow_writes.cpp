@@ -3,12 +3,18 @@
 //   VELORIN_SLOW_FOLDER   the folder (absolute, no trailing slash) whose files are slowed
 //   VELORIN_SLOW_MICROS   the pause before each write call, in microseconds
 //   VELORIN_SLOW_MARKER   a file created at the first slowed call, for the test to wait on
+// It can also make one folder behave like a memory card's FAT file system: no unnamed files and no
+// hard links, and, as some FUSE drivers, no renaming that refuses to replace.
+//   VELORIN_FAT_FOLDER    that folder (absolute, no trailing slash)
+//   VELORIN_FAT_RENAME2   "0": renameat2 with flags fails there with EINVAL
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +26,19 @@ const char* setting(const char* name) {
   return value && *value ? value : nullptr;
 }
 
-bool inSlowFolder(const char* path) {
-  const char* folder = setting("VELORIN_SLOW_FOLDER");
+bool inFolder(const char* variable, const char* path, bool itself = false) {
+  const char* folder = setting(variable);
   if (!folder || !path) return false;
   const size_t length = std::strlen(folder);
-  return std::strncmp(path, folder, length) == 0 && path[length] == '/';
+  return std::strncmp(path, folder, length) == 0 && (path[length] == '/' || (itself && path[length] == 0));
+}
+
+bool inSlowFolder(const char* path) { return inFolder("VELORIN_SLOW_FOLDER", path); }
+bool inFatFolder(const char* path) { return inFolder("VELORIN_FAT_FOLDER", path, true); }
+
+int refuse(int error) {
+  errno = error;
+  return -1;
 }
 
 bool descriptorInSlowFolder(int fd) {
@@ -56,6 +70,15 @@ void slowDescriptor(int fd) {
 template <typename F>
 F next(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+using OpenFunction = int (*)(const char*, int, ...);
+
+int openUnlessFat(OpenFunction real, const char* path, int flags, va_list arguments) {
+  const bool tmpfile = (flags & O_TMPFILE) == O_TMPFILE;
+  const mode_t mode = (flags & O_CREAT) || tmpfile ? va_arg(arguments, mode_t) : 0;
+  if (tmpfile && inFatFolder(path)) return refuse(EOPNOTSUPP);
+  return real(path, flags, mode);
 }
 
 }  // namespace
@@ -102,13 +125,41 @@ ssize_t sendfile64(int out, int in, off64_t* offset, size_t count) {
 int linkat(int oldFolder, const char* oldPath, int newFolder, const char* newPath, int flags) {
   static const auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
   if (inSlowFolder(newPath)) slowDown();
+  if (inFatFolder(newPath)) return refuse(EPERM);
   return real(oldFolder, oldPath, newFolder, newPath, flags);
 }
 
 int link(const char* oldPath, const char* newPath) {
   static const auto real = next<int (*)(const char*, const char*)>("link");
   if (inSlowFolder(newPath)) slowDown();
+  if (inFatFolder(newPath)) return refuse(EPERM);
   return real(oldPath, newPath);
+}
+
+// Both names of open: which one a caller reaches depends on how it was built.
+int open(const char* path, int flags, ...) {
+  static const auto real = next<OpenFunction>("open");
+  va_list arguments;
+  va_start(arguments, flags);
+  const int fd = openUnlessFat(real, path, flags, arguments);
+  va_end(arguments);
+  return fd;
+}
+
+int open64(const char* path, int flags, ...) {
+  static const auto real = next<OpenFunction>("open64");
+  va_list arguments;
+  va_start(arguments, flags);
+  const int fd = openUnlessFat(real, path, flags, arguments);
+  va_end(arguments);
+  return fd;
+}
+
+int renameat2(int oldFolder, const char* oldPath, int newFolder, const char* newPath, unsigned flags) {
+  static const auto real = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+  const char* rename2 = setting("VELORIN_FAT_RENAME2");
+  if (flags && inFatFolder(newPath) && rename2 && rename2[0] == '0') return refuse(EINVAL);
+  return real(oldFolder, oldPath, newFolder, newPath, flags);
 }
 
 }  // extern "C"
