@@ -5,12 +5,19 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <QSet>
+
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace velorin {
@@ -48,6 +55,39 @@ int renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
   ::unlink(to.constData());
   errno = reason;
   return -1;
+}
+
+bool isPartName(const char* name) {
+  const size_t length = std::strlen(name);
+  return length > 14 && std::strncmp(name, ".velorin-", 9) == 0 && std::strcmp(name + length - 5, ".part") == 0;
+}
+
+// Hidden files a killed or crashed run left in a folder without unnamed files (a memory card):
+// removed once per folder and process, but only when no writer holds its lock on them and they
+// were last written a minute ago, so a file being made this moment is never touched.
+void removeAbandonedParts(const QString& folder) {
+  static std::mutex mutex;
+  static QSet<QString> cleaned;
+  {
+    std::lock_guard lock(mutex);
+    if (cleaned.contains(folder)) return;
+    cleaned.insert(folder);
+  }
+  DIR* dir = ::opendir(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData());
+  if (!dir) return;
+  const int dirFd = ::dirfd(dir);
+  const time_t old = ::time(nullptr) - 60;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!isPartName(entry->d_name)) continue;
+    const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_mtime < old &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(dirFd, entry->d_name, 0);
+    ::close(fd);
+  }
+  ::closedir(dir);
 }
 
 QString finalTarget(const QString& path) {
@@ -88,7 +128,9 @@ bool PendingFile::create(const QString& folder) {
     ::close(fd_);
     fd_ = -1;
   }
-  // No unnamed files here: a hidden name that a later run can tell from an output.
+  // No unnamed files here: a hidden name that a later run can tell from an output, locked while
+  // this run has it open.
+  removeAbandonedParts(folder);
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     const QString name = QStringLiteral(".velorin-%1.part").arg(QRandomGenerator::global()->generate(), 8, 16,
                                                                  QLatin1Char('0'));
@@ -100,6 +142,7 @@ bool PendingFile::create(const QString& folder) {
     hiddenName_.clear();
     return false;
   }
+  ::flock(fd_, LOCK_EX | LOCK_NB);  // where there are no locks, the age alone keeps it safe
   folder_ = folder;
   path_ = QFile::decodeName(hiddenName_);
   return true;

@@ -9,7 +9,8 @@ namespace velorin {
 
 // A new file without a name (O_TMPFILE) in a folder, or with a hidden name where the file system
 // has no unnamed files. It is removed when the object goes unless it was linked to a name, so a
-// failure, an early return or a killed process leaves nothing behind.
+// failure or an early return leaves nothing behind; a killed process leaves nothing or, where
+// the file system has no unnamed files, a hidden part that the next run in that folder removes.
 class PendingFile {
  public:
   PendingFile() = default;
