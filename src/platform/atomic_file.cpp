@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-
 #include <QSet>
 
 #include <dirent.h>
@@ -37,14 +36,14 @@ bool writeAll(int fd, const char* data, qsizetype size) {
   return true;
 }
 
-bool noHardLinks(int error) {
-  return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP || error == ENOSYS || error == EMLINK;
-}
+bool unsupported(int error) { return error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP; }
+
+bool noHardLinks(int error) { return error == EPERM || error == EMLINK || unsupported(error); }
 
 // Renames from to a free name to, never replacing anything; -1 with errno set when it cannot.
 int renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
   if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ENOTSUP) return -1;
+  if (errno != EINVAL && !unsupported(errno)) return -1;
   // The file system cannot be asked to keep what is there (some FUSE drivers): the name is
   // claimed with an empty file first, which only we then replace.
   const int placeholder = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -65,15 +64,15 @@ bool isPartName(const char* name) {
 // Hidden files a killed or crashed run left in a folder without unnamed files (a memory card):
 // removed once per folder and process, but only when no writer holds its lock on them and they
 // were last written a minute ago, so a file being made this moment is never touched.
-void removeAbandonedParts(const QString& folder) {
+void removeAbandonedParts(const QByteArray& folder) {
   static std::mutex mutex;
-  static QSet<QString> cleaned;
+  static QSet<QByteArray> cleaned;
   {
     std::lock_guard lock(mutex);
     if (cleaned.contains(folder)) return;
     cleaned.insert(folder);
   }
-  DIR* dir = ::opendir(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData());
+  DIR* dir = ::opendir(folder.constData());
   if (!dir) return;
   const int dirFd = ::dirfd(dir);
   const time_t old = ::time(nullptr) - 60;
@@ -130,7 +129,7 @@ bool PendingFile::create(const QString& folder) {
   }
   // No unnamed files here: a hidden name that a later run can tell from an output, locked while
   // this run has it open.
-  removeAbandonedParts(folder);
+  removeAbandonedParts(folderName);
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     const QString name = QStringLiteral(".velorin-%1.part").arg(QRandomGenerator::global()->generate(), 8, 16,
                                                                  QLatin1Char('0'));

@@ -72,15 +72,6 @@ F next(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-using OpenFunction = int (*)(const char*, int, ...);
-
-int openUnlessFat(OpenFunction real, const char* path, int flags, va_list arguments) {
-  const bool tmpfile = (flags & O_TMPFILE) == O_TMPFILE;
-  const mode_t mode = (flags & O_CREAT) || tmpfile ? va_arg(arguments, mode_t) : 0;
-  if (tmpfile && inFatFolder(path)) return refuse(EOPNOTSUPP);
-  return real(path, flags, mode);
-}
-
 }  // namespace
 
 extern "C" {
@@ -136,24 +127,19 @@ int link(const char* oldPath, const char* newPath) {
   return real(oldPath, newPath);
 }
 
-// Both names of open: which one a caller reaches depends on how it was built.
 int open(const char* path, int flags, ...) {
-  static const auto real = next<OpenFunction>("open");
+  static const auto real = next<int (*)(const char*, int, ...)>("open");
   va_list arguments;
   va_start(arguments, flags);
-  const int fd = openUnlessFat(real, path, flags, arguments);
+  const bool tmpfile = (flags & O_TMPFILE) == O_TMPFILE;
+  const mode_t mode = (flags & O_CREAT) || tmpfile ? va_arg(arguments, mode_t) : 0;
   va_end(arguments);
-  return fd;
+  if (tmpfile && inFatFolder(path)) return refuse(EOPNOTSUPP);
+  return real(path, flags, mode);
 }
 
-int open64(const char* path, int flags, ...) {
-  static const auto real = next<OpenFunction>("open64");
-  va_list arguments;
-  va_start(arguments, flags);
-  const int fd = openUnlessFat(real, path, flags, arguments);
-  va_end(arguments);
-  return fd;
-}
+// The other name of open, which callers built for large files reach; one function on 64-bit systems.
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 int renameat2(int oldFolder, const char* oldPath, int newFolder, const char* newPath, unsigned flags) {
   static const auto real = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
